@@ -1,0 +1,4 @@
+#pragma once
+#include "array.hpp"
+
+Matrix linear_forward(const Matrix& inputs);

@@ -1,0 +1,64 @@
+#include "array.hpp"
+
+#include <cstdint>
+#include <string>
+
+#include "panic.hpp"
+
+void panic_index(size_t len, size_t index) {
+    throw Panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+                std::to_string(index));
+}
+
+size_t checked_element_count(size_t rows, size_t cols) {
+    size_t count = 0;
+    if (__builtin_mul_overflow(rows, cols, &count) || count > size_t(INT64_MAX))
+        throw Panic("capacity overflow: " + std::to_string(rows) + " x " + std::to_string(cols) +
+                    " elements do not fit in memory");
+    return count;
+}
+
+Matrix::Matrix(size_t rows, size_t cols, float fill)
+    : rows(rows), cols(cols), data(checked_element_count(rows, cols), fill) {}
+
+float array_sum(const float* values, size_t n) {
+    float p[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    size_t blocks = n / 8;
+    for (size_t k = 0; k < blocks; ++k)
+        for (int r = 0; r < 8; ++r) p[r] += values[8 * k + r];
+    float sum = 0.0f;
+    sum = sum + (p[0] + p[4]);
+    sum = sum + (p[1] + p[5]);
+    sum = sum + (p[2] + p[6]);
+    sum = sum + (p[3] + p[7]);
+    for (size_t i = blocks * 8; i < n; ++i) sum += values[i];
+    return sum;
+}
+
+template <class T>
+static std::vector<T> copy_view(const StridedView<T>& view) {
+    std::vector<T> out(checked_element_count(view.rows, view.cols));
+    T* dst = out.data();
+    for (size_t i = 0; i < view.rows; ++i) {
+        const T* src = view.base + ptrdiff_t(i) * view.row_stride;
+        if (view.col_stride == 1) {
+            for (size_t j = 0; j < view.cols; ++j) dst[j] = src[j];
+        } else {
+            for (size_t j = 0; j < view.cols; ++j) dst[j] = src[ptrdiff_t(j) * view.col_stride];
+        }
+        dst += view.cols;
+    }
+    return out;
+}
+
+Matrix to_owned_matrix(const StridedView<float>& view) {
+    Matrix m;
+    m.data = copy_view(view);
+    m.rows = view.rows;
+    m.cols = view.cols;
+    return m;
+}
+
+Vector to_owned_vector(const StridedView<float>& view) { return copy_view(view); }
+
+LabelVector to_owned_labels(const StridedView<int32_t>& view) { return copy_view(view); }

@@ -1,0 +1,55 @@
+#pragma once
+// Owned arrays of the library: every record holds its arrays by value, so
+// copying a record copies its data.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// rows x cols of 32-bit floats, row-major; rows are samples. 0 x 0 is "empty".
+struct Matrix {
+    size_t rows = 0;
+    size_t cols = 0;
+    std::vector<float> data;
+
+    Matrix() = default;
+    // Panics when rows * cols overflows; throws std::bad_alloc when it cannot be held.
+    Matrix(size_t rows, size_t cols, float fill = 0.0f);
+
+    float& at(size_t i, size_t j) { return data[i * cols + j]; }
+    float at(size_t i, size_t j) const { return data[i * cols + j]; }
+    float* row(size_t i) { return data.data() + i * cols; }
+    const float* row(size_t i) const { return data.data() + i * cols; }
+    size_t size() const { return data.size(); }
+    bool operator==(const Matrix&) const = default;
+};
+
+using Vector = std::vector<float>;
+using LabelVector = std::vector<int32_t>;
+
+// rows * cols, or a Panic when the product does not fit a signed 64-bit count.
+size_t checked_element_count(size_t rows, size_t cols);
+
+// Sum of n floats: eight running partial sums p0..p7 over blocks of eight
+// (element 8k + r goes to p_r), combined as
+// ((((0 + (p0 + p4)) + (p1 + p5)) + (p2 + p6)) + (p3 + p7)), then the tail of
+// fewer than eight elements added one by one. Losses depend on this order.
+float array_sum(const float* values, size_t n);
+inline float array_sum(const Vector& v) { return array_sum(v.data(), v.size()); }
+inline float array_sum(const Matrix& m) { return array_sum(m.data.data(), m.data.size()); }
+
+// A read-only view of caller memory with strides in elements (possibly
+// negative), as handed over by the array intake before it is copied.
+template <class T>
+struct StridedView {
+    const T* base = nullptr;  // element [0][0]
+    size_t rows = 0;
+    size_t cols = 1;          // 1 for one-dimensional views
+    ptrdiff_t row_stride = 0;
+    ptrdiff_t col_stride = 0;
+};
+
+// Copies a view element by element in logical (row-major) order.
+Matrix to_owned_matrix(const StridedView<float>& view);
+Vector to_owned_vector(const StridedView<float>& view);
+LabelVector to_owned_labels(const StridedView<int32_t>& view);

@@ -1,0 +1,27 @@
+#pragma once
+// Number texts shared by the model file and the printed lines.
+
+#include <string>
+
+// The shortest digit string that reads back as the same float: value =
+// (negative ? -1 : 1) * digits * 10^exponent, digits without trailing zeros.
+// Only for finite values; zero gives digits "0", exponent 0.
+struct ShortestDecimal {
+    char digits[16];
+    int n_digits;
+    int exponent;
+    bool negative;
+};
+ShortestDecimal shortest_decimal(float value);
+
+// Appends the model file's form of a float: "1.0", "12.5", "0.001", "1e-7",
+// "1.5e20", "-0.0"; NaN and infinities as null.
+void append_json_float(std::string& out, float value);
+
+// Exact binary value rounded to `decimals` places, ties to even: 0.0625 -> "0.062".
+// NaN -> "NaN", infinities -> "inf", "-inf".
+std::string format_fixed(float value, int decimals);
+
+// Shortest round-trip digits in plain positional notation, no exponent, no point
+// for whole numbers: 0.001 -> "0.001", 1 -> "1", 1e-7 -> "0.0000001".
+std::string format_shortest(float value);

@@ -1,0 +1,9 @@
+#pragma once
+#include <string>
+
+#include "array.hpp"
+
+// 0.0 unless loss_type is exactly "mean_squared_error".
+float mean_squared_error_loss(const std::string& loss_type, const Vector& predictions, const Vector& y);
+// out: R x K; every column of row i against y[i].
+Matrix mean_squared_error_gradient(const Matrix& out, const Vector& y);

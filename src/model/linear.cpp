@@ -1,0 +1,8 @@
+#include "model/linear.hpp"
+
+LinearModel create_linear_model(const std::string& output_type, const std::string& save_best_params) {
+    LinearModel model;
+    model.output_type = output_type;
+    model.save_best_params = save_best_params;
+    return model;
+}
