@@ -1,0 +1,421 @@
+"""Per-epoch training time of brenik against the alternatives a user would pick.
+
+Runs, interleaved in one process: brenik, a vectorised NumPy float32 loop of the
+same full-batch "adam" training (validation pass included), PyTorch on the CPU,
+and scikit-learn's MLP run full batch. Prints medians with their spread and the
+ratio of each to brenik, plus a lower bound: the epoch's matrix products alone
+through brenik's own OpenBLAS, with and without the first layer's input
+gradient (which training discards). Then model-file throughput and the peak
+memory of a large training call.
+
+    python bench/run.py [--quick]
+"""
+
+import argparse
+import ctypes
+import gc
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+import numpy as np
+
+import brenik
+
+try:
+    import torch
+except ImportError:  # the table then says so
+    torch = None
+try:
+    from sklearn.exceptions import ConvergenceWarning
+    from sklearn.neural_network import MLPClassifier, MLPRegressor
+except ImportError:
+    MLPClassifier = None
+try:
+    import orjson
+except ImportError:
+    orjson = None
+
+LR = 0.001
+
+
+class Workload:
+    def __init__(self, name, kind, n, n_val, sizes, epochs, reps):
+        self.name, self.kind, self.sizes = name, kind, sizes
+        self.epochs, self.reps = epochs, reps
+        rng = np.random.default_rng(7)
+        self.x = rng.standard_normal((n, sizes[0]), dtype=np.float32)
+        self.val_x = rng.standard_normal((n_val, sizes[0]), dtype=np.float32)
+        if kind == "regression":
+            w = rng.standard_normal(sizes[0]).astype(np.float32) / np.sqrt(sizes[0])
+            self.y = np.tanh(self.x @ w).astype(np.float32)
+            self.val_y = np.tanh(self.val_x @ w).astype(np.float32)
+        else:
+            classes = sizes[-1]
+            w = rng.standard_normal((sizes[0], classes)).astype(np.float32)
+            self.y = np.argmax(self.x @ w, axis=1).astype(np.int32)
+            self.val_y = np.argmax(self.val_x @ w, axis=1).astype(np.int32)
+
+    def describe(self):
+        arrow = " -> ".join(str(s) for s in self.sizes)
+        return f"{self.name} {self.kind} {self.x.shape[0]}x{arrow}"
+
+
+def workloads(quick):
+    scale = 0.2 if quick else 1.0
+    reps = 3 if quick else 5
+
+    def ep(n):
+        return max(2, int(n * scale))
+
+    return [
+        Workload("W1", "regression", 10000, 2000, [20, 64, 64, 1], ep(50), reps),
+        Workload("W2", "classification", 60000, 10000, [784, 128, 10], ep(5), reps),
+        Workload("W3", "classification", 300, 100, [2, 64, 3], ep(2000), reps),
+        Workload("W4", "regression", 2000, 500, [512, 512, 512, 1], ep(20), reps),
+    ]
+
+
+# --- brenik ----------------------------------------------------------------------
+
+
+def brenik_epoch(w):
+    if w.kind == "regression":
+        create, add, train = (brenik.create_linear_model, brenik.add_linear_model_layer,
+                              brenik.train_linear_model)
+        model = create("linear", "")
+    else:
+        create, add, train = (brenik.create_categorical_model, brenik.add_categorical_model_layer,
+                              brenik.train_categorical_model)
+        model = create("softmax", "")
+    last = len(w.sizes) - 2
+    for i in range(last + 1):
+        model = add(model, w.sizes[i], w.sizes[i + 1], "dense", "relu" if i < last else None)
+    opt = brenik.create_optimizer("adam", LR, 0.0)
+    # print_freq above num_epochs: no progress lines; empty path: no file.
+    start = time.perf_counter()
+    train(model, opt, w.epochs, 65535, w.x, w.y, w.val_x, w.val_y)
+    return (time.perf_counter() - start) / w.epochs
+
+
+# --- NumPy: the same loop, vectorised --------------------------------------------
+
+
+def numpy_epoch(w):
+    rng = np.random.default_rng(1)
+    f32 = np.float32
+    layers = []
+    for i in range(len(w.sizes) - 1):
+        W = (rng.standard_normal((w.sizes[i], w.sizes[i + 1])) * 0.01).astype(f32)
+        layers.append({"W": W, "b": np.zeros(w.sizes[i + 1], f32),
+                       "mW": np.zeros_like(W), "vW": np.zeros_like(W),
+                       "mb": np.zeros(w.sizes[i + 1], f32), "vb": np.zeros(w.sizes[i + 1], f32)})
+    b1, b2, eps = f32(0.9), f32(0.999), f32(1e-7)
+    onehot = None if w.kind == "regression" else np.eye(w.sizes[-1], dtype=f32)[w.y]
+
+    def forward(x, keep):
+        out = x
+        for i, layer in enumerate(layers):
+            z = out @ layer["W"] + layer["b"]
+            if keep:
+                layer["in"], layer["z"] = out, z
+            out = np.maximum(z, 0) if i < len(layers) - 1 else z
+        if w.kind == "classification":
+            e = np.exp(out - out.max(axis=1, keepdims=True))
+            out = e / e.sum(axis=1, keepdims=True)
+        return out
+
+    def scores(out, y):
+        if w.kind == "regression":
+            d = y - out[:, 0]
+            return float(np.mean(d * d)), float(np.mean(np.abs(d) <= 1.0))
+        p = np.clip(out[np.arange(len(y)), y], f32(1e-7), f32(1 - 1e-7))
+        return float(np.mean(-np.log(p))), float(np.mean(out.argmax(axis=1) == y))
+
+    start = time.perf_counter()
+    for epoch in range(1, w.epochs + 1):
+        out = forward(w.x, True)
+        scores(out, w.y)
+        if w.kind == "regression":
+            g = ((w.y[:, None] - out) * f32(-2.0)) / f32(out.shape[1]) / f32(out.shape[0])
+        else:
+            g = (out - onehot) / f32(out.shape[0])
+        for i in reversed(range(len(layers))):
+            layer = layers[i]
+            if i < len(layers) - 1:
+                g = np.where(layer["z"] > 0, g, f32(0))
+            layer["dW"] = layer["in"].T @ g
+            layer["db"] = g.sum(axis=0)
+            if i > 0:
+                g = g @ layer["W"].T
+        t = f32(epoch)
+        for layer in layers:
+            for p, m, v, d in (("W", "mW", "vW", "dW"), ("b", "mb", "vb", "db")):
+                layer[m] = layer[d] * (1 - b1) + layer[m] * b1
+                m_hat = layer[m] / (1 - b1 ** t)
+                layer[v] = layer[d] * layer[d] * (1 - b2) + layer[v] * b2
+                v_hat = layer[v] / (1 - b2 ** t)
+                layer[p] += (m_hat * f32(-LR)) / (np.sqrt(v_hat) + eps)
+        scores(forward(w.val_x, False), w.val_y)
+    return (time.perf_counter() - start) / w.epochs
+
+
+# --- PyTorch -----------------------------------------------------------------------
+
+
+def torch_epoch(w):
+    torch.manual_seed(1)
+    mods = []
+    for i in range(len(w.sizes) - 1):
+        mods.append(torch.nn.Linear(w.sizes[i], w.sizes[i + 1]))
+        if i < len(w.sizes) - 2:
+            mods.append(torch.nn.ReLU())
+    net = torch.nn.Sequential(*mods)
+    opt = torch.optim.Adam(net.parameters(), lr=LR, eps=1e-7)
+    x, val_x = torch.from_numpy(w.x), torch.from_numpy(w.val_x)
+    if w.kind == "regression":
+        y, val_y = torch.from_numpy(w.y), torch.from_numpy(w.val_y)
+        loss_fn = lambda out, t: torch.mean((out[:, 0] - t) ** 2)  # noqa: E731
+    else:
+        y, val_y = torch.from_numpy(w.y).long(), torch.from_numpy(w.val_y).long()
+        loss_fn = torch.nn.functional.cross_entropy
+    start = time.perf_counter()
+    for _ in range(w.epochs):
+        opt.zero_grad()
+        loss = loss_fn(net(x), y)
+        loss.backward()
+        opt.step()
+        with torch.no_grad():
+            loss_fn(net(val_x), val_y)
+    return (time.perf_counter() - start) / w.epochs
+
+
+# --- scikit-learn ------------------------------------------------------------------
+
+
+def sklearn_epoch(w):
+    cls = MLPRegressor if w.kind == "regression" else MLPClassifier
+    net = cls(hidden_layer_sizes=tuple(w.sizes[1:-1]), activation="relu", solver="adam",
+              batch_size=w.x.shape[0], learning_rate_init=LR, max_iter=w.epochs, shuffle=False,
+              tol=0.0, n_iter_no_change=w.epochs + 1, alpha=0.0, random_state=1)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ConvergenceWarning)
+        start = time.perf_counter()
+        net.fit(w.x, w.y)
+        net.score(w.val_x, w.val_y)
+    return (time.perf_counter() - start) / w.epochs
+
+
+# --- Lower bound: the epoch's products through brenik's OpenBLAS -------------------
+
+
+def bundled_sgemm():
+    libs = pathlib.Path(brenik.__file__).parent / "brenik.libs" / "libscipy_openblas.so"
+    lib = ctypes.CDLL(str(libs))
+    fn = lib.scipy_cblas_sgemm
+    fn.restype = None
+    return fn, lib
+
+
+def product_bound(w, sgemm):
+    """Seconds per epoch spent in matrix products alone, with and without dX of layer 0."""
+    n, n_val = w.x.shape[0], w.val_x.shape[0]
+    row_major, no_t, t = 101, 111, 112
+    P = ctypes.POINTER(ctypes.c_float)
+
+    def gemm(ta, tb, m, nn, k, a, lda, b, ldb, c):
+        sgemm(row_major, ta, tb, m, nn, k, ctypes.c_float(1.0), a.ctypes.data_as(P), lda,
+              b.ctypes.data_as(P), ldb, ctypes.c_float(0.0), c.ctypes.data_as(P), nn)
+
+    bufs = []
+    for i in range(len(w.sizes) - 1):
+        k, m = w.sizes[i], w.sizes[i + 1]
+        bufs.append(dict(k=k, m=m, A=np.ones((n, k), np.float32), V=np.ones((n_val, k), np.float32),
+                         W=np.ones((k, m), np.float32), G=np.ones((n, m), np.float32),
+                         Z=np.empty((n, m), np.float32), ZV=np.empty((n_val, m), np.float32),
+                         DW=np.empty((k, m), np.float32), DX=np.empty((n, k), np.float32)))
+
+    def epoch(with_first_dx):
+        for i, b in enumerate(bufs):
+            gemm(no_t, no_t, n, b["m"], b["k"], b["A"], b["k"], b["W"], b["m"], b["Z"])
+            gemm(no_t, no_t, n_val, b["m"], b["k"], b["V"], b["k"], b["W"], b["m"], b["ZV"])
+            gemm(t, no_t, b["k"], b["m"], n, b["A"], b["k"], b["G"], b["m"], b["DW"])
+            if i > 0 or with_first_dx:
+                sgemm(row_major, no_t, t, n, b["k"], b["m"], ctypes.c_float(1.0),
+                      b["G"].ctypes.data_as(P), b["m"], b["W"].ctypes.data_as(P), b["m"],
+                      ctypes.c_float(0.0), b["DX"].ctypes.data_as(P), b["k"])
+
+    result = []
+    for with_first in (True, False):
+        reps = max(3, min(200, w.epochs))
+        epoch(with_first)
+        start = time.perf_counter()
+        for _ in range(reps):
+            epoch(with_first)
+        result.append((time.perf_counter() - start) / reps)
+    return result
+
+
+# --- Reporting ---------------------------------------------------------------------
+
+
+def fmt_time(s):
+    return f"{s * 1e3:9.3f} ms" if s >= 1e-3 else f"{s * 1e6:9.1f} us"
+
+
+def spread(times):
+    med = statistics.median(times)
+    return f"±{(max(times) - min(times)) / 2 / med * 100:4.1f}%"
+
+
+def run_training(quick):
+    runners = [("brenik", brenik_epoch), ("numpy", numpy_epoch)]
+    if torch is not None:
+        torch.set_num_threads(os.cpu_count() or 1)
+        runners.append(("torch", torch_epoch))
+    if MLPClassifier is not None:
+        runners.append(("sklearn", sklearn_epoch))
+    sgemm, _keep = bundled_sgemm()
+    print(f"{'workload':44} {'runner':8} {'epoch (median)':>14} {'spread':>7} {'x brenik':>9}")
+    for w in workloads(quick):
+        times = {name: [] for name, _ in runners}
+        for name, fn in runners:  # warm-up
+            fn(w)
+        for _ in range(w.reps):  # interleaved repetitions
+            for name, fn in runners:
+                gc.collect()
+                times[name].append(fn(w))
+        base = statistics.median(times["brenik"])
+        for name, _ in runners:
+            med = statistics.median(times[name])
+            print(f"{w.describe():44} {name:8} {fmt_time(med):>14} {spread(times[name]):>7} "
+                  f"{med / base:8.2f}x")
+        with_dx, without_dx = product_bound(w, sgemm)
+        print(f"{w.describe():44} {'products':8} {fmt_time(with_dx):>14} {'':7} "
+              f"{with_dx / base:8.2f}x  (all products)")
+        print(f"{w.describe():44} {'products':8} {fmt_time(without_dx):>14} {'':7} "
+              f"{without_dx / base:8.2f}x  (without layer 1's input gradient)")
+        sys.stdout.flush()
+
+
+def run_file_io():
+    """brenik's model-file save and load against json and orjson on the same numbers."""
+    rng = np.random.default_rng(3)
+    x = rng.standard_normal((20000, 784), dtype=np.float32)
+    y = rng.integers(0, 10, 20000).astype(np.int32)
+    empty = np.zeros((0, 0), np.float32)
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "m.json")
+        model = brenik.create_categorical_model("softmax", path)
+        model = brenik.add_categorical_model_layer(model, 784, 10, "dense")
+        opt = brenik.create_optimizer("sgd", 0.5, 0.0)
+
+        def train(model, epochs):
+            start = time.perf_counter()
+            brenik.train_categorical_model(model, opt, epochs, 65535, x, y, empty,
+                                           np.zeros(0, np.int32))
+            return time.perf_counter() - start
+
+        # Epoch 2 improves on epoch 1 with a large SGD step, so it writes the file once.
+        no_file = brenik.create_categorical_model("softmax", "")
+        no_file = brenik.add_categorical_model_layer(no_file, 784, 10, "dense")
+        save_times = []
+        for _ in range(3):
+            if os.path.exists(path):
+                os.remove(path)
+            with_save = train(model, 2)
+            save_times.append(with_save - train(no_file, 2))
+            assert os.path.exists(path), "training did not write the model file"
+        size = os.path.getsize(path)
+        save = statistics.median(save_times)
+        load_times = []
+        for _ in range(3):
+            start = time.perf_counter()
+            brenik.load_categorical_model(path)
+            load_times.append(time.perf_counter() - start)
+        load = min(load_times)
+        text = pathlib.Path(path).read_bytes()
+    doc = json.loads(text)
+    rows = [("brenik", save, load)]
+    start = time.perf_counter()
+    s = json.dumps(doc, separators=(",", ":"))
+    dump = time.perf_counter() - start
+    start = time.perf_counter()
+    json.loads(s)
+    rows.append(("json", dump, time.perf_counter() - start))
+    if orjson is not None:
+        start = time.perf_counter()
+        b = orjson.dumps(doc)
+        dump = time.perf_counter() - start
+        start = time.perf_counter()
+        orjson.loads(b)
+        rows.append(("orjson", dump, time.perf_counter() - start))
+    print(f"\nmodel file of {size / 1e6:.1f} MB (a 20000x784 training set inside)")
+    print(f"{'writer':8} {'save MB/s':>10} {'load MB/s':>10}")
+    for name, w, r in rows:
+        print(f"{name:8} {size / w / 1e6:10.0f} {size / r / 1e6:10.0f}")
+
+
+MEMORY_PROBE = r"""
+import resource, sys, numpy as np, brenik
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+base = rss()
+rng = np.random.default_rng(5)
+x = rng.standard_normal((60000, 784), dtype=np.float32)
+y = rng.integers(0, 10, 60000).astype(np.int32)
+vx = rng.standard_normal((10000, 784), dtype=np.float32)
+vy = rng.integers(0, 10, 10000).astype(np.int32)
+arrays = x.nbytes + y.nbytes + vx.nbytes + vy.nbytes
+m = brenik.create_categorical_model("softmax", "")
+m = brenik.add_categorical_model_layer(m, 784, 128, "dense", "relu")
+m = brenik.add_categorical_model_layer(m, 128, 10, "dense")
+brenik.train_categorical_model(m, brenik.create_optimizer("adam", 0.001, 0.0), 2, 65535, x, y, vx, vy)
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 - base
+hidden = (60000 + 10000) * (128 + 10) * 4 * 2
+print(peak, arrays, x.nbytes, hidden)
+"""
+
+
+def run_memory():
+    out = subprocess.run([sys.executable, "-c", MEMORY_PROBE], capture_output=True, text=True,
+                         check=True).stdout.split()
+    peak, arrays, xbytes, hidden = map(int, out)
+    budget = arrays + 2.5 * xbytes + hidden
+    print(f"\nW2 training call: peak RSS above start {peak / 2**20:.0f} MiB; caller's arrays "
+          f"{arrays / 2**20:.0f} MiB, x {xbytes / 2**20:.0f} MiB, activations {hidden / 2**20:.0f} MiB;"
+          f" budget (arrays + 2.5 x + activations) {budget / 2**20:.0f} MiB -> "
+          f"{peak / budget * 100:.0f}% of budget")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="fewer epochs and repetitions")
+    parser.add_argument("--only", choices=["training", "file", "memory"])
+    args = parser.parse_args()
+    try:
+        from threadpoolctl import threadpool_info
+        blas = {(i.get("internal_api"), i.get("version"), i.get("architecture"))
+                for i in threadpool_info() if i.get("user_api") == "blas"}
+        print("BLAS in process:", sorted(blas, key=str))
+    except ImportError:
+        pass
+    print(f"cores: {os.cpu_count()}, python {sys.version.split()[0]}, numpy {np.__version__}"
+          + (f", torch {torch.__version__}" if torch is not None else ""))
+    if args.only in (None, "training"):
+        run_training(args.quick)
+    if args.only in (None, "file"):
+        run_file_io()
+    if args.only in (None, "memory"):
+        run_memory()
+
+
+if __name__ == "__main__":
+    main()
