@@ -90,11 +90,11 @@ void evaluate_categorical_model(CategoricalModel model, const StridedView<float>
         if (i >= val_y.size()) panic_index(val_y.size(), i);
         int32_t target = val_y[i];
         float certainty = certainty_of(out, i, target);
-        print_line(categorical_sample_line(target, predictions[i], certainty));
+        print_line(categorical_sample_line(target, predictions[i], certainty), hooks);
         if (predictions[i] == target) correct += 1;
     }
     float percent = 0.0f;
     if (model.acc_type == "categorical")
         percent = (float(correct) / float(predictions.size())) * 100.0f;
-    print_line(categorical_summary_line(percent));
+    print_line(categorical_summary_line(percent), hooks);
 }

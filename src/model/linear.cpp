@@ -84,7 +84,7 @@ void evaluate_linear_model(LinearModel model, const StridedView<float>& val_x_vi
         if (i % lines_between_interrupt_checks == 0) hooks.check_interrupt();
         if (i >= val_y.size()) panic_index(val_y.size(), i);
         float error = std::fabs(val_y[i] - predictions[i]);
-        print_line(linear_sample_line(val_y[i], predictions[i], error));
+        print_line(linear_sample_line(val_y[i], predictions[i], error), hooks);
         if (error <= model.acc_precision) hits += 1;
         error_sum = error_sum + error;
     }
@@ -93,5 +93,5 @@ void evaluate_linear_model(LinearModel model, const StridedView<float>& val_x_vi
     float count = float(predictions.size());
     float mean_error = error_sum / count;
     float percent = (float(hits) / count) * 100.0f;
-    print_line(linear_summary_line(mean_error, percent));
+    print_line(linear_summary_line(mean_error, percent), hooks);
 }

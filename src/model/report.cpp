@@ -51,15 +51,18 @@ std::string categorical_summary_line(float percent) {
     return "Validation accuracy " + one(percent) + "%\n";
 }
 
-void write_line(int fd, const std::string& line, const char* stream_name) {
+void write_line(int fd, const std::string& line, const char* stream_name, const RunHooks& hooks) {
     const char* next = line.data();
     size_t left = line.size();
     while (left > 0) {
         ssize_t written = ::write(fd, next, left);
         if (written < 0) {
-            // Python installs its signal handlers without SA_RESTART, so Ctrl-C
-            // lands here as EINTR; the interrupt itself is picked up between epochs.
-            if (errno == EINTR) continue;
+            // Python installs its signal handlers without SA_RESTART, so any
+            // handled signal lands here as EINTR.
+            if (errno == EINTR) {
+                hooks.check_interrupt();
+                continue;
+            }
             int error = errno;
             throw Panic(std::string("failed printing to ") + stream_name + ": " +
                         std::strerror(error) + " (os error " + std::to_string(error) + ")");
@@ -71,4 +74,6 @@ void write_line(int fd, const std::string& line, const char* stream_name) {
     }
 }
 
-void print_line(const std::string& line) { write_line(STDOUT_FILENO, line, "stdout"); }
+void print_line(const std::string& line, const RunHooks& hooks) {
+    write_line(STDOUT_FILENO, line, "stdout", hooks);
+}

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "model/run.hpp"
+
 // "epoch:   10, acc: 0.250, loss: 1.234 [mean_squared_error: 1.200, reg: 0.034], lr 0.001\n"
 // The total is data_loss + reg_loss; lr is the rate in force for this epoch's update.
 std::string training_line(uint32_t epoch, float accuracy, float data_loss, float reg_loss,
@@ -25,10 +27,13 @@ std::string categorical_sample_line(int32_t target, int32_t prediction, float ce
 // "Validation accuracy 50.0%\n"
 std::string categorical_summary_line(float percent);
 
-// Writes all of `line` to `fd`, continuing after partial writes and retrying
-// when a signal interrupts the call. Panics "failed printing to <stream_name>:
-// <OS error> (os error N)" when the descriptor refuses it.
-void write_line(int fd, const std::string& line, const char* stream_name);
+// Writes all of `line` to `fd` (one write unless the descriptor takes less),
+// continuing after partial writes. A write interrupted by a signal asks
+// `hooks` whether to stop (Ctrl-C throws Interrupted) and otherwise retries,
+// so a stalled reader cannot make the call deaf to Ctrl-C. Panics
+// "failed printing to <stream_name>: <OS error> (os error N)" when the
+// descriptor refuses the line.
+void write_line(int fd, const std::string& line, const char* stream_name, const RunHooks& hooks);
 
 // write_line to the process's standard output.
-void print_line(const std::string& line);
+void print_line(const std::string& line, const RunHooks& hooks);

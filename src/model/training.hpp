@@ -68,7 +68,8 @@ struct TrainingData {
 // Returns the training data loss that decides about saving.
 template <class Kind>
 float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t epoch,
-                    const TrainingData<Kind>& data, PrintSchedule& schedule, float& best_loss) {
+                    const TrainingData<Kind>& data, PrintSchedule& schedule, float& best_loss,
+                    const RunHooks& hooks) {
     Matrix out = Kind::forward(model, data.x, true);
     float data_loss = 0.0f;
     {
@@ -80,7 +81,8 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
         schedule.counter += 1;
         if (schedule.counter == schedule.interval) {
             print_line(training_line(epoch, accuracy, data_loss, reg_loss, model.loss_type,
-                                     opt.current_learning_rate));
+                                     opt.current_learning_rate),
+                       hooks);
             schedule.counter = schedule.with_validation ? schedule.interval : 0;
         }
     }
@@ -94,14 +96,15 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
 // Step 10: the validation samples through the updated model, in inference mode.
 template <class Kind>
 void validation_pass(typename Kind::Model& model, const TrainingData<Kind>& data,
-                     PrintSchedule& schedule) {
+                     PrintSchedule& schedule, const RunHooks& hooks) {
     Matrix val_out = Kind::forward(model, data.val_x, false);
     auto val_predictions = Kind::predictions(model, val_out);
     float val_data_loss = Kind::data_loss(model, val_out, val_predictions, data.val_y);
     float val_reg_loss = regularization_loss(model.layers);
     float val_accuracy = Kind::accuracy(model, val_predictions, data.val_y);
     if (schedule.counter == schedule.interval) {
-        print_line(validation_line(val_accuracy, val_data_loss, val_reg_loss, model.loss_type));
+        print_line(validation_line(val_accuracy, val_data_loss, val_reg_loss, model.loss_type),
+                   hooks);
         schedule.counter = 0;
     }
 }
@@ -137,8 +140,8 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
     float best_loss = 0.0f;
     for (uint32_t epoch = 1; epoch <= num_epochs; ++epoch) {
         hooks.check_interrupt();
-        float data_loss = training_pass<Kind>(model, opt, epoch, data, schedule, best_loss);
-        if (schedule.with_validation) validation_pass<Kind>(model, data, schedule);
+        float data_loss = training_pass<Kind>(model, opt, epoch, data, schedule, best_loss, hooks);
+        if (schedule.with_validation) validation_pass<Kind>(model, data, schedule, hooks);
         // Strictly lower only: false for NaN, and epoch 1 set best_loss to its own loss.
         if (!model.save_best_params.empty() && best_loss > data_loss) {
             save_model_file(model, model.save_best_params);
