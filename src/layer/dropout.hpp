@@ -2,6 +2,8 @@
 #include "array.hpp"
 #include "layer/layer.hpp"
 
+// Turns the drop rate into a keep probability: dropout_rate := 1 - dropout_rate.
+void dropout_initialize(Layer& layer);
 // inputs: samples x columns; returns the same shape. Training passes draw a new binary_mask.
 Matrix dropout_forward(Layer& layer, const Matrix& inputs, bool training);
 // dvalues: samples x columns; multiplies by the last training mask.

@@ -1,0 +1,65 @@
+#include "layer/dropout.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "panic.hpp"
+#include "random.hpp"
+#include "shape_check.hpp"
+
+void dropout_initialize(Layer& layer) { layer.dropout_rate = 1.0f - layer.dropout_rate; }
+
+namespace {
+
+std::string probability_text(float p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", double(p));
+    return text;
+}
+
+// Fills mask with 0.0 (dropped) or 1 / p (kept), one Bernoulli(p) draw per
+// element in row-major order. A keep probability of 0 drops everything with
+// mask 0.0 rather than 0 / 0.
+void draw_mask(Matrix& mask, float p) {
+    if (p == 0.0f) {
+        for (float& m : mask.data) m = 0.0f;
+        return;
+    }
+    float kept = 1.0f / p;  // 1 / p, the mask value k / p for k = 1
+    ThreadGenerator& generator = thread_generator();
+    double probability = p;
+    for (float& m : mask.data) m = bernoulli(generator, probability) ? kept : 0.0f;
+}
+
+}  // namespace
+
+Matrix dropout_forward(Layer& layer, const Matrix& inputs, bool training) {
+    layer.inputs = inputs;
+    if (!training) return inputs;
+    float p = layer.dropout_rate;
+    if (p < 0.0f || std::isnan(p))
+        throw Panic("ProbabilityTooSmall: dropout keep probability " + probability_text(p) + " is below 0");
+    if (p > 1.0f)
+        throw Panic("ProbabilityTooLarge: dropout keep probability " + probability_text(p) + " is above 1");
+    Matrix& mask = layer.binary_mask;
+    mask.data.resize(inputs.size());
+    mask.rows = inputs.rows;
+    mask.cols = inputs.cols;
+    draw_mask(mask, p);
+    Matrix output(inputs.rows, inputs.cols);
+    for (size_t k = 0; k < output.size(); ++k) output.data[k] = inputs.data[k] * mask.data[k];
+    return output;
+}
+
+Matrix dropout_backward(Layer& layer, const Matrix& dvalues) {
+    const Matrix& mask = layer.binary_mask;
+    require_covers(mask, dvalues.rows, dvalues.cols);
+    Matrix dinputs = dvalues;
+    for (size_t i = 0; i < dinputs.rows; ++i) {
+        const float* m = mask.row(i);
+        float* d = dinputs.row(i);
+        for (size_t j = 0; j < dinputs.cols; ++j) d[j] = d[j] * m[j];
+    }
+    return dinputs;
+}

@@ -1,0 +1,61 @@
+#include "loss/categorical_crossentropy.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "panic.hpp"
+
+namespace {
+
+float from_bits(uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+const float clip_low = from_bits(0x33D6BF95);   // 1e-7
+const float clip_high = from_bits(0x3F7FFFFE);  // the float nearest 1 - 1e-7
+
+// y must not be longer than out has rows, and every class must be a column of out.
+void check_targets(const Matrix& out, const LabelVector& y) {
+    if (y.size() > out.rows) panic_index(out.rows, out.rows);
+    for (int32_t c : y)
+        if (c < 0 || size_t(c) >= out.cols)
+            throw Panic("index out of bounds: the len is " + std::to_string(out.cols) + " but the index is " +
+                        std::to_string(c));
+}
+
+float clip(float x) {
+    if (x < clip_low) return clip_low;
+    if (x > clip_high) return clip_high;
+    return x;  // NaN fails both tests
+}
+
+}  // namespace
+
+float categorical_crossentropy_loss(const Matrix& out, const LabelVector& y) {
+    check_targets(out, y);
+    float sum = -0.0f;
+    for (size_t i = 0; i < y.size(); ++i) {
+        float q = -logf(clip(out.at(i, size_t(y[i]))));
+        sum = sum + q;
+    }
+    return sum / float(y.size());
+}
+
+Matrix categorical_crossentropy_gradient(const Matrix& out, const LabelVector& y) {
+    check_targets(out, y);
+    float rows = float(out.rows);
+    Matrix gradient(out.rows, out.cols);
+    for (size_t i = 0; i < out.rows; ++i) {
+        const float* o = out.row(i);
+        float* g = gradient.row(i);
+        for (size_t j = 0; j < out.cols; ++j) g[j] = o[j] / rows;
+        if (i < y.size()) {
+            size_t target = size_t(y[i]);
+            g[target] = (o[target] + -1.0f) / rows;
+        }
+    }
+    return gradient;
+}

@@ -1,0 +1,29 @@
+#include "loss/mean_squared_error.hpp"
+
+#include "panic.hpp"
+
+float mean_squared_error_loss(const std::string& loss_type, const Vector& predictions, const Vector& y) {
+    if (loss_type != "mean_squared_error") return 0.0f;
+    size_t n = predictions.size();
+    if (y.size() < n) panic_index(y.size(), y.size());
+    if (n == 0) throw Panic("mean squared error of zero predictions has no value");
+    Vector squared_errors(n);
+    for (size_t i = 0; i < n; ++i) {
+        float d = y[i] - predictions[i];
+        squared_errors[i] = d * d;
+    }
+    return array_sum(squared_errors) / float(n);
+}
+
+Matrix mean_squared_error_gradient(const Matrix& out, const Vector& y) {
+    if (out.cols > 0 && y.size() < out.rows) panic_index(y.size(), y.size());
+    float columns = float(out.cols);
+    float rows = float(out.rows);
+    Matrix gradient(out.rows, out.cols);
+    for (size_t i = 0; i < out.rows; ++i) {
+        const float* o = out.row(i);
+        float* g = gradient.row(i);
+        for (size_t j = 0; j < out.cols; ++j) g[j] = ((y[i] - o[j]) * -2.0f) / columns / rows;
+    }
+    return gradient;
+}
