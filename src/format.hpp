@@ -18,6 +18,11 @@ ShortestDecimal shortest_decimal(float value);
 // "1.5e20", "-0.0"; NaN and infinities as null.
 void append_json_float(std::string& out, float value);
 
+// The same form written straight into a buffer with room for json_float_max_chars
+// bytes; returns the end. The file writer uses it to avoid a string per number.
+constexpr int json_float_max_chars = 32;
+char* write_json_float(char* out, float value);
+
 // Exact binary value rounded to `decimals` places, ties to even: 0.0625 -> "0.062".
 // NaN -> "NaN", infinities -> "inf", "-inf".
 std::string format_fixed(float value, int decimals);

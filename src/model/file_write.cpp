@@ -1,0 +1,199 @@
+// The compact model text: keys in record order, no whitespace, no final line feed.
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "format.hpp"
+#include "model/file_json.hpp"
+#include "panic.hpp"
+
+namespace {
+
+// Room for `n` more bytes, flushing the buffer first when it lacks it.
+char* reserve(JsonSink& sink, size_t n) {
+    if (sink.buffer.size() - sink.used < n) {
+        sink.flush(sink.buffer.data(), sink.used);
+        sink.used = 0;
+        if (sink.buffer.size() < n) sink.buffer.resize(n);
+    }
+    return sink.buffer.data() + sink.used;
+}
+
+void commit(JsonSink& sink, const char* end) { sink.used = size_t(end - sink.buffer.data()); }
+
+void put(JsonSink& sink, std::string_view text) {
+    char* out = reserve(sink, text.size());
+    std::memcpy(out, text.data(), text.size());
+    commit(sink, out + text.size());
+}
+
+void put_unsigned(JsonSink& sink, uint64_t value) {
+    char* out = reserve(sink, 24);
+    commit(sink, std::to_chars(out, out + 24, value).ptr);
+}
+
+void put_float(JsonSink& sink, float value) {
+    commit(sink, write_json_float(reserve(sink, json_float_max_chars), value));
+}
+
+// Quotation mark, backslash and the five short escapes; other control
+// characters as \u00xx with lowercase hex; every other byte unchanged.
+void put_string(JsonSink& sink, const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    put(sink, "\"");
+    for (unsigned char c : text) {
+        char* out = reserve(sink, 6);
+        switch (c) {
+            case '"': out = std::copy_n("\\\"", 2, out); break;
+            case '\\': out = std::copy_n("\\\\", 2, out); break;
+            case '\b': out = std::copy_n("\\b", 2, out); break;
+            case '\f': out = std::copy_n("\\f", 2, out); break;
+            case '\n': out = std::copy_n("\\n", 2, out); break;
+            case '\r': out = std::copy_n("\\r", 2, out); break;
+            case '\t': out = std::copy_n("\\t", 2, out); break;
+            default:
+                if (c < 0x20) {
+                    out = std::copy_n("\\u00", 4, out);
+                    *out++ = hex[c >> 4];
+                    *out++ = hex[c & 15];
+                } else {
+                    *out++ = char(c);
+                }
+        }
+        commit(sink, out);
+    }
+    put(sink, "\"");
+}
+
+// The hot loop of a model file: inputs and masks hold one float per sample
+// and column. Each number is formatted straight into the buffer.
+void put_floats(JsonSink& sink, const float* values, size_t count) {
+    put(sink, "[");
+    for (size_t i = 0; i < count; ++i) {
+        char* out = reserve(sink, json_float_max_chars + 1);
+        if (i > 0) *out++ = ',';
+        commit(sink, write_json_float(out, values[i]));
+    }
+    put(sink, "]");
+}
+
+void put_matrix(JsonSink& sink, const Matrix& m) {
+    // A matrix whose data disagrees with its shape would make a file that
+    // cannot be loaded again; refuse it before anything is written.
+    if (m.data.size() != checked_element_count(m.rows, m.cols))
+        throw Panic("cannot save a " + std::to_string(m.rows) + " x " + std::to_string(m.cols) +
+                    " matrix holding " + std::to_string(m.data.size()) + " elements");
+    put(sink, "{\"v\":1,\"dim\":[");
+    put_unsigned(sink, m.rows);
+    put(sink, ",");
+    put_unsigned(sink, m.cols);
+    put(sink, "],\"data\":");
+    put_floats(sink, m.data.data(), m.data.size());
+    put(sink, "}");
+}
+
+void put_vector(JsonSink& sink, const Vector& v) {
+    put(sink, "{\"v\":1,\"dim\":[");
+    put_unsigned(sink, v.size());
+    put(sink, "],\"data\":");
+    put_floats(sink, v.data(), v.size());
+    put(sink, "}");
+}
+
+void put_layer(JsonSink& sink, const Layer& layer) {
+    put(sink, "{\"layer_type\":");
+    put_string(sink, layer.layer_type);
+    put(sink, ",\"activation_type\":");
+    put_string(sink, layer.activation_type);
+    put(sink, ",\"n_inputs\":");
+    put_unsigned(sink, layer.n_inputs);
+    put(sink, ",\"n_neurons\":");
+    put_unsigned(sink, layer.n_neurons);
+    put(sink, ",\"weights\":");
+    put_matrix(sink, layer.weights);
+    put(sink, ",\"biases\":");
+    put_vector(sink, layer.biases);
+    put(sink, ",\"weight_regularizer_l1\":");
+    put_float(sink, layer.weight_regularizer_l1);
+    put(sink, ",\"weight_regularizer_l2\":");
+    put_float(sink, layer.weight_regularizer_l2);
+    put(sink, ",\"bias_regularizer_l1\":");
+    put_float(sink, layer.bias_regularizer_l1);
+    put(sink, ",\"bias_regularizer_l2\":");
+    put_float(sink, layer.bias_regularizer_l2);
+    put(sink, ",\"inputs\":");
+    put_matrix(sink, layer.inputs);
+    put(sink, ",\"activation_inputs\":");
+    put_matrix(sink, layer.activation_inputs);
+    put(sink, ",\"dweights\":");
+    put_matrix(sink, layer.dweights);
+    put(sink, ",\"dbiases\":");
+    put_vector(sink, layer.dbiases);
+    put(sink, ",\"weight_momentums\":");
+    put_matrix(sink, layer.weight_momentums);
+    put(sink, ",\"weight_cache\":");
+    put_matrix(sink, layer.weight_cache);
+    put(sink, ",\"bias_momentums\":");
+    put_vector(sink, layer.bias_momentums);
+    put(sink, ",\"bias_cache\":");
+    put_vector(sink, layer.bias_cache);
+    put(sink, ",\"dropout_rate\":");
+    put_float(sink, layer.dropout_rate);
+    put(sink, ",\"binary_mask\":");
+    put_matrix(sink, layer.binary_mask);
+    put(sink, "}");
+}
+
+// "layers", "output_type", "loss_type", "acc_type": the keys both models share.
+template <class Model>
+void put_model_head(JsonSink& sink, const Model& model) {
+    put(sink, "{\"layers\":[");
+    for (size_t i = 0; i < model.layers.size(); ++i) {
+        if (i > 0) put(sink, ",");
+        put_layer(sink, model.layers[i]);
+    }
+    put(sink, "],\"output_type\":");
+    put_string(sink, model.output_type);
+    put(sink, ",\"loss_type\":");
+    put_string(sink, model.loss_type);
+    put(sink, ",\"acc_type\":");
+    put_string(sink, model.acc_type);
+}
+
+void finish(JsonSink& sink) {
+    sink.flush(sink.buffer.data(), sink.used);
+    sink.used = 0;
+}
+
+template <class Model>
+std::string text_of(const Model& model) {
+    std::string text;
+    JsonSink sink;
+    sink.flush = [&text](const char* bytes, size_t n) { text.append(bytes, n); };
+    write_model_json(sink, model);
+    return text;
+}
+
+}  // namespace
+
+void write_model_json(JsonSink& sink, const LinearModel& model) {
+    put_model_head(sink, model);
+    put(sink, ",\"acc_precision\":");
+    put_float(sink, model.acc_precision);
+    put(sink, ",\"save_best_params\":");
+    put_string(sink, model.save_best_params);
+    put(sink, "}");
+    finish(sink);
+}
+
+void write_model_json(JsonSink& sink, const CategoricalModel& model) {
+    put_model_head(sink, model);
+    put(sink, ",\"save_best_params\":");
+    put_string(sink, model.save_best_params);
+    put(sink, "}");
+    finish(sink);
+}
+
+std::string model_json(const LinearModel& model) { return text_of(model); }
+std::string model_json(const CategoricalModel& model) { return text_of(model); }
