@@ -86,26 +86,21 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
 }
 
 void relabel_type_error(const char* name) {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (type != PyExc_TypeError) {
-        PyErr_Restore(type, value, traceback);
+    PendingError original = take_pending_error();
+    if (original.type.get() != PyExc_TypeError) {
+        restore_pending_error(std::move(original));
         return;
     }
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef original_type(type), original(value), original_traceback(traceback);
-    PyRef message(PyObject_Str(original.get()));
+    PyRef message(PyObject_Str(original.value.get()));
     if (!message) return;
     PyRef text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
     if (!text) return;
     PyRef relabelled(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
     if (!relabelled) return;
     // The original's cause carries over; the original itself is not chained.
-    if (PyObject* cause = PyException_GetCause(original.get()))
+    if (PyObject* cause = PyException_GetCause(original.value.get()))
         PyException_SetCause(relabelled.get(), cause);
-    PyErr_Restore(Py_NewRef(PyExc_TypeError), relabelled.release(), nullptr);
+    restore_pending_error({PyRef(Py_NewRef(PyExc_TypeError)), std::move(relabelled), PyRef()});
 }
 
 bool convert(PyObject* object, std::string& text) {

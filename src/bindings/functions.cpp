@@ -2,6 +2,7 @@
 // operation on the converted copies, wrap the result.
 #include "bindings/functions.hpp"
 
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -67,7 +68,7 @@ template <class Model>
 PyObject* create_model(const Signature& signature, const Call& call,
                        Model (*create)(const std::string&, const std::string&)) {
     return guarded([&]() -> PyObject* {
-        PyObject* slots[2];
+        PyObject* slots[std::size(create_model_params)];
         std::string output_type;
         std::string save_best_params;
         if (!bind_arguments(signature, call.args, call.nargs, call.kwnames, slots) ||
@@ -81,7 +82,7 @@ PyObject* create_model(const Signature& signature, const Call& call,
 template <class Model>
 PyObject* add_model_layer(const Signature& signature, const Call& call) {
     return guarded([&]() -> PyObject* {
-        PyObject* slots[6];
+        PyObject* slots[std::size(add_layer_params)];
         Model model;
         std::optional<uint64_t> n_inputs;
         std::optional<uint64_t> n_neurons;
@@ -111,7 +112,7 @@ using TrainFunction = void (*)(Model, DynamicOptimizer, uint16_t, uint16_t, cons
 template <class Model, class TargetArg, class Targets>
 PyObject* train_model(const Signature& signature, const Call& call, TrainFunction<Model, Targets> train) {
     return guarded([&]() -> PyObject* {
-        PyObject* slots[8];
+        PyObject* slots[std::size(train_params)];
         Model model;
         DynamicOptimizer opt;
         uint16_t num_epochs = 0;
@@ -138,7 +139,7 @@ template <class Model, class TargetArg, class Targets>
 PyObject* evaluate_model(const Signature& signature, const Call& call,
                          EvaluateFunction<Model, Targets> evaluate) {
     return guarded([&]() -> PyObject* {
-        PyObject* slots[3];
+        PyObject* slots[std::size(evaluate_params)];
         Model model;
         MatrixArg val_x;
         TargetArg val_y;
@@ -154,7 +155,7 @@ PyObject* evaluate_model(const Signature& signature, const Call& call,
 template <class Model>
 PyObject* load_model(const Signature& signature, const Call& call, Model (*load)(const std::string&)) {
     return guarded([&]() -> PyObject* {
-        PyObject* slots[1];
+        PyObject* slots[std::size(load_params)];
         std::string save_best_params;
         if (!bind_arguments(signature, call.args, call.nargs, call.kwnames, slots) ||
             !convert_arguments(signature, slots, save_best_params))
@@ -189,7 +190,7 @@ PyObject* py_add_categorical_model_layer(PyObject*, PyObject* const* args, Py_ss
 PyObject* py_create_optimizer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         const Signature& signature = create_optimizer_signature;
-        PyObject* slots[3];
+        PyObject* slots[std::size(create_optimizer_params)];
         std::string opt_type;
         float learning_rate = 0.0f;
         float decay = 0.0f;

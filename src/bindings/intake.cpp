@@ -20,16 +20,11 @@ struct NumpyTypes {
 
 // "ImportError: No module named 'numpy'" for the pending exception, which is cleared.
 std::string take_error_description() {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+    PendingError error = take_pending_error();
     std::string description = "unknown error";
-    if (type != nullptr) {
-        PyRef name(PyType_GetName(reinterpret_cast<PyTypeObject*>(type)));
-        PyRef text(value == nullptr ? nullptr : PyObject_Str(value));
+    if (error.type) {
+        PyRef name(PyType_GetName(reinterpret_cast<PyTypeObject*>(error.type.get())));
+        PyRef text(error.value ? PyObject_Str(error.value.get()) : nullptr);
         const char* name_utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
         const char* text_utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
         if (name_utf8 != nullptr) description = name_utf8;

@@ -27,3 +27,30 @@ public:
 private:
     PyObject* object_ = nullptr;
 };
+
+// The pending exception, taken out of the interpreter and normalised; every
+// member is NULL when none was pending.
+struct PendingError {
+    PyRef type;
+    PyRef value;
+    PyRef traceback;
+};
+
+// PyErr_Fetch is the way under the 3.11 limited API; newer headers mark it
+// deprecated in favour of a function that API does not have yet.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+inline PendingError take_pending_error() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    return {PyRef(type), PyRef(value), PyRef(traceback)};
+}
+
+// Makes `error` pending again.
+inline void restore_pending_error(PendingError error) {
+    PyErr_Restore(error.type.release(), error.value.release(), error.traceback.release());
+}
+#pragma GCC diagnostic pop
