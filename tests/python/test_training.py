@@ -461,12 +461,18 @@ def test_keyboard_interrupt_ends_training_and_keeps_the_file(tmp_path, capfd):
     model = brenik.add_linear_model_layer(model, 16, 32, "dense", "relu")
     model = brenik.add_linear_model_layer(model, 32, 1, "dense")
 
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt
+    # A repeating timer: the first two handlers return and training goes on;
+    # a later one, once the model file is written, raises as Ctrl-C would.
+    ticks = []
 
-    previous = signal.signal(signal.SIGALRM, interrupt)
+    def tick(signum, frame):
+        ticks.append(signum)
+        if len(ticks) >= 3 and path.exists():
+            raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, tick)
     try:
-        signal.setitimer(signal.ITIMER_REAL, 0.3)
+        signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
         with pytest.raises(KeyboardInterrupt):
             # print_freq 1: the only line would come at epoch 65535
             brenik.train_linear_model(model, brenik.create_optimizer("adam", 0.001, 0.0),
