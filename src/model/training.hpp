@@ -64,8 +64,8 @@ struct TrainingData {
     typename Kind::Targets val_y;
 };
 
-// Steps 1 to 9 of an epoch: forward, scores, progress line, backward, update.
-// Returns the training data loss that decides about saving.
+// The training half of an epoch: forward, scores, progress line, backward,
+// update. Returns the training data loss, which decides about saving.
 template <class Kind>
 float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t epoch,
                     const TrainingData<Kind>& data, PrintSchedule& schedule, float& best_loss,
@@ -93,7 +93,8 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
     return data_loss;
 }
 
-// Step 10: the validation samples through the updated model, in inference mode.
+// The validation half of an epoch: the validation samples through the updated
+// model, in inference mode, and their line when one is due.
 template <class Kind>
 void validation_pass(typename Kind::Model& model, const TrainingData<Kind>& data,
                      PrintSchedule& schedule, const RunHooks& hooks) {
