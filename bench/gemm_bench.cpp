@@ -1,0 +1,79 @@
+// Times the three products of a dense layer through brenik's BLAS wrapper on the
+// shapes of the benchmark workloads. One line per product:
+//   name m n k transpose_a transpose_b median_seconds gflops
+// bench/gemm_vs_numpy.py runs this and the same products through numpy.matmul.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "blas.hpp"
+
+namespace {
+
+struct Product {
+    const char* name;
+    size_t m, n, k;
+    Transpose ta, tb;
+};
+
+Matrix filled(size_t rows, size_t cols, unsigned seed) {
+    Matrix x(rows, cols);
+    unsigned state = seed;
+    for (float& v : x.data) {
+        state = state * 1664525u + 1013904223u;
+        v = float(int(state >> 9) % 2001 - 1000) / 1000.0f;
+    }
+    return x;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Operands are stored as a dense layer holds them: op(a) is m x k, op(b) is k x n.
+void run(const Product& p, double min_seconds) {
+    Matrix a = p.ta == Transpose::yes ? filled(p.k, p.m, 1) : filled(p.m, p.k, 1);
+    Matrix b = p.tb == Transpose::yes ? filled(p.n, p.k, 2) : filled(p.k, p.n, 2);
+    Matrix c;
+    matmul_into(c, a, p.ta, b, p.tb);  // warm-up: threads started, c allocated
+    std::vector<double> times;
+    auto begin = std::chrono::steady_clock::now();
+    while (times.size() < 5 || (seconds_since(begin) < min_seconds && times.size() < 1000)) {
+        auto start = std::chrono::steady_clock::now();
+        matmul_into(c, a, p.ta, b, p.tb);
+        times.push_back(seconds_since(start));
+    }
+    std::sort(times.begin(), times.end());
+    double median = times[times.size() / 2];
+    double gflops = 2.0 * double(p.m) * double(p.n) * double(p.k) / median / 1e9;
+    std::printf("%s %zu %zu %zu %d %d %.6e %.1f\n", p.name, p.m, p.n, p.k, p.ta == Transpose::yes,
+                p.tb == Transpose::yes, median, gflops);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double min_seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+    const Transpose N = Transpose::no, T = Transpose::yes;
+    // forward: inputs . weights; dweights: inputs^T . dvalues; dinputs: dvalues . weights^T
+    const Product products[] = {
+        {"w2_784x128_forward", 60000, 128, 784, N, N},
+        {"w2_784x128_dweights", 784, 128, 60000, T, N},
+        {"w2_784x128_dinputs", 60000, 784, 128, N, T},
+        {"w2_128x10_forward", 60000, 10, 128, N, N},
+        {"w2_128x10_dweights", 128, 10, 60000, T, N},
+        {"w2_128x10_dinputs", 60000, 128, 10, N, T},
+        {"w4_512x512_forward", 2000, 512, 512, N, N},
+        {"w4_512x512_dweights", 512, 512, 2000, T, N},
+        {"w4_512x512_dinputs", 2000, 512, 512, N, T},
+        {"w1_64x64_forward", 10000, 64, 64, N, N},
+        {"w1_64x64_dweights", 64, 64, 10000, T, N},
+        {"w1_64x64_dinputs", 10000, 64, 64, N, T},
+    };
+    for (const Product& p : products) run(p, min_seconds);
+    return 0;
+}
