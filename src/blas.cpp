@@ -5,6 +5,7 @@
 #include <string>
 
 #include "panic.hpp"
+#include "shape_check.hpp"
 
 // The prototype is declared here rather than taken from a cblas.h: the bundled
 // OpenBLAS prefixes every symbol (scipy_cblas_sgemm), a system CBLAS does not.
@@ -34,11 +35,11 @@ Shape operand_shape(const Matrix& m, Transpose t) {
     return t == Transpose::yes ? Shape{m.cols, m.rows} : Shape{m.rows, m.cols};
 }
 
-std::string shape_text(Shape s) { return std::to_string(s.rows) + " x " + std::to_string(s.cols); }
+std::string shape_text_of(Shape s) { return std::to_string(s.rows) + " x " + std::to_string(s.cols); }
 
 int blas_int(size_t value, Shape a, Shape b) {
     if (value > size_t(INT_MAX))
-        throw Panic("matrix product of " + shape_text(a) + " and " + shape_text(b) +
+        throw Panic("matrix product of " + shape_text_of(a) + " and " + shape_text_of(b) +
                     ": size " + std::to_string(value) + " exceeds the BLAS's 32-bit index");
     return int(value);
 }
@@ -50,9 +51,11 @@ void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix
     Shape sa = operand_shape(a, transpose_a);
     Shape sb = operand_shape(b, transpose_b);
     if (sa.cols != sb.rows)
-        throw Panic("shape mismatch in matrix product: " + shape_text(sa) + " times " + shape_text(sb));
+        throw Panic("shape mismatch in matrix product: " + shape_text_of(sa) + " times " + shape_text_of(sb));
     size_t m = sa.rows, n = sb.cols, k = sa.cols;
-    c.data.resize(checked_element_count(m, n));
+    size_t count = checked_element_count(m, n);
+    require_allocatable(count);
+    c.data.resize(count);
     c.rows = m;
     c.cols = n;
     if (m == 0 || n == 0) return;

@@ -2,6 +2,7 @@
 // Checks before element-wise passes that read one stored array at the
 // positions of another.
 
+#include <new>
 #include <string>
 
 #include "array.hpp"
@@ -13,6 +14,12 @@ inline void require_covers(const Matrix& stored, size_t rows, size_t cols) {
     if (rows == 0 || cols == 0) return;  // no element is read
     if (stored.cols < cols) panic_index(stored.cols, stored.cols);
     if (stored.rows < rows) panic_index(stored.rows, stored.rows);
+}
+
+// A count too large for any vector is a failed allocation (std::bad_alloc), not
+// the std::length_error the vector would throw.
+inline void require_allocatable(size_t count) {
+    if (count > Vector().max_size()) throw std::bad_alloc();
 }
 
 inline bool same_shape(const Matrix& a, const Matrix& b) {

@@ -1,19 +1,11 @@
 #include "layer/dense.hpp"
 
-#include <new>
-#include <string>
-
 #include "blas.hpp"
 #include "panic.hpp"
 #include "random.hpp"
 #include "shape_check.hpp"
 
 namespace {
-
-// A count too large for any vector is a failed allocation, not a length_error.
-void require_allocatable(size_t count) {
-    if (count > Vector().max_size()) throw std::bad_alloc();
-}
 
 float sign_of(float x) { return x < 0.0f ? -1.0f : 1.0f; }  // zero, -0.0 and NaN count as positive
 
