@@ -53,19 +53,25 @@ void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix
     if (sa.cols != sb.rows)
         throw Panic("shape mismatch in matrix product: " + shape_text_of(sa) + " times " + shape_text_of(sb));
     size_t m = sa.rows, n = sb.cols, k = sa.cols;
+    bool empty_sum = m == 0 || n == 0 || k == 0;  // the BLAS need not handle these
+    // Row-major leading dimensions are the stored column counts.
+    int bm = 0, bn = 0, bk = 0, lda = 0, ldb = 0;
+    if (!empty_sum) {
+        bm = blas_int(m, sa, sb), bn = blas_int(n, sa, sb), bk = blas_int(k, sa, sb);
+        lda = blas_int(a.cols, sa, sb), ldb = blas_int(b.cols, sa, sb);
+    }
+    if (a.data.size() != a.rows * a.cols || b.data.size() != b.rows * b.cols)
+        throw Panic("matrix product of " + shape_text_of(sa) + " and " + shape_text_of(sb) +
+                    ": an operand does not hold rows x cols elements");
     size_t count = checked_element_count(m, n);
     require_allocatable(count);
     c.data.resize(count);
     c.rows = m;
     c.cols = n;
-    if (m == 0 || n == 0) return;
-    if (k == 0) {  // an empty sum; the BLAS need not handle it
+    if (empty_sum) {
         std::fill(c.data.begin(), c.data.end(), 0.0f);
         return;
     }
-    // Row-major leading dimensions are the stored column counts.
-    int bm = blas_int(m, sa, sb), bn = blas_int(n, sa, sb), bk = blas_int(k, sa, sb);
-    int lda = blas_int(a.cols, sa, sb), ldb = blas_int(b.cols, sa, sb);
     BRENIK_SGEMM(cblas_row_major, transpose_a == Transpose::yes ? cblas_trans : cblas_no_trans,
                  transpose_b == Transpose::yes ? cblas_trans : cblas_no_trans, bm, bn, bk, 1.0f,
                  a.data.data(), lda, b.data.data(), ldb, 0.0f, c.data.data(), bn);

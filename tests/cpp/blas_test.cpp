@@ -80,11 +80,25 @@ TEST(Matmul, OutputStorageIsReusedAndOverwritten) {
 }
 
 TEST(Matmul, SizeBeyondBlasIntPanicsBeforeTouchingData) {
-    // Shapes only: the check must come before any element is read.
+    // Shapes only (8 GB each if held): the size check comes before any element
+    // is read and before the output is sized.
     Matrix a, b;
     a.rows = 1;
     a.cols = size_t(INT_MAX) + 1;
     b.rows = size_t(INT_MAX) + 1;
     b.cols = 1;
-    EXPECT_THROW(matmul(a, Transpose::no, b, Transpose::no), Panic);
+    Matrix c(2, 2, 5.0f);
+    try {
+        matmul_into(c, a, Transpose::no, b, Transpose::no);
+        FAIL() << "no panic";
+    } catch (const Panic& e) {
+        EXPECT_NE(std::string(e.what()).find("32-bit"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(c, Matrix(2, 2, 5.0f));
+}
+
+TEST(Matmul, OperandWithMissingElementsPanics) {
+    Matrix a(2, 2, 1.0f);
+    a.data.pop_back();
+    EXPECT_THROW(matmul(a, Transpose::no, Matrix(2, 2), Transpose::no), Panic);
 }
