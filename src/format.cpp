@@ -1,8 +1,177 @@
 #include "format.hpp"
 
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+
+namespace {
+
+// floor(q log10 2), floor(log10(3/4 2^q)) and floor(e log2 10), exact for the
+// ranges used here.
+int floor_log10_pow2(int q) { return int((int64_t(q) * 661971961083) >> 41); }
+int floor_log10_three_quarters_pow2(int q) {
+    return int((int64_t(q) * 661971961083 - 274743187321) >> 41);
+}
+int floor_log2_pow10(int e) { return int((int64_t(e) * 913124641741) >> 38); }
+
+// For i in [-31, 45]: floor(g / 2^63) + 1, where g = floor(10^i 2^-r) + 1 and
+// r = floor_log2_pow10(i) - 125: the upper bits of 10^i, rounded up.
+constexpr uint64_t pow10_upper[77] = {
+    0x40E7599625A1FE7B, 0x51212FFBAF0A7E19, 0x65697BFA9ACD1DA0, 0x7EC3DAF941806507,
+    0x4F3A68DBC8F03F25, 0x63090312BB2C4EEE, 0x7BCB43D769F762A9, 0x4D5F0A66A23A9DAA,
+    0x60B6CD004AC94514, 0x78E480405D7B9659, 0x4B8ED0283A6D3DF8, 0x5E72843249088D76,
+    0x760F253EDB4AB0D3, 0x49C97747490EAE84, 0x5C3BD5191B525A25, 0x734ACA5F6226F0AE,
+    0x480EBE7B9D58566D, 0x5A126E1A84AE6C08, 0x709709A125DA070A, 0x465E6604B7A84466,
+    0x57F5FF85E5925580, 0x6DF37F675EF6EAE0, 0x44B82FA09B5A52CC, 0x55E63B88C230E77F,
+    0x6B5FCA6AF2BD215F, 0x431BDE82D7B634DB, 0x53E2D6238DA3C212, 0x68DB8BAC710CB296,
+    0x4189374BC6A7EF9E, 0x51EB851EB851EB86, 0x6666666666666667, 0x4000000000000001,
+    0x5000000000000001, 0x6400000000000001, 0x7D00000000000001, 0x4E20000000000001,
+    0x61A8000000000001, 0x7A12000000000001, 0x4C4B400000000001, 0x5F5E100000000001,
+    0x7735940000000001, 0x4A817C8000000001, 0x5D21DBA000000001, 0x746A528800000001,
+    0x48C2739500000001, 0x5AF3107A40000001, 0x71AFD498D0000001, 0x470DE4DF82000001,
+    0x58D15E1762800001, 0x6F05B59D3B200001, 0x4563918244F40001, 0x56BC75E2D6310001,
+    0x6C6B935B8BBD4001, 0x43C33C1937564801, 0x54B40B1F852BDA01, 0x69E10DE76676D081,
+    0x422CA8B0A00A4251, 0x52B7D2DCC80CD2E5, 0x6765C793FA10079E, 0x409F9CBC7C4A04C3,
+    0x50C783EB9B5C85F3, 0x64F964E68233A770, 0x7E37BE2022C0914C, 0x4EE2D6D415B85ACF,
+    0x629B8C891B267183, 0x7B426FAB61F00DE4, 0x4D0985CB1D3608AF, 0x604BE73DE4838ADA,
+    0x785EE10D5DA46D91, 0x4B3B4CA85A86C47B, 0x5E0A1FD271287599, 0x758CA7C70D7292FF,
+    0x4977E8DC68679BE0, 0x5BD5E313828182D7, 0x72CB5BD86321E38D, 0x47BF19673DF52E38,
+    0x59AEDFC10D7279C6,
+};
+
+// The product's upper bits with a sticky bit for the rest: (g cp) / 2^95, rounded to odd.
+uint32_t round_to_odd(uint64_t g, uint64_t cp) {
+    uint64_t high = uint64_t((unsigned __int128)g * cp >> 64);
+    return uint32_t((high >> 31) | (((high & 0xFFFFFFFFu) + 0xFFFFFFFFu) >> 32));
+}
+
+// The shortest decimal s 10^k in the rounding interval of c 2^q, the closest
+// to it when several qualify (the Schubfach method; every float is checked
+// against std::to_chars by fuzz/json_float_exhaustive.cpp).
+void shortest_of_normal(uint32_t c, int q, uint64_t& digits, int& exponent) {
+    const uint32_t c_min = uint32_t(1) << 23;
+    const bool out = c & 1;  // an odd significand excludes the interval's ends
+    const uint64_t cb = uint64_t(c) << 2;
+    const uint64_t cbr = cb + 2;
+    uint64_t cbl;
+    int k;
+    if (c != c_min || q == -149) {
+        cbl = cb - 2;
+        k = floor_log10_pow2(q);
+    } else {  // a power of two: the gap below is half the gap above
+        cbl = cb - 1;
+        k = floor_log10_three_quarters_pow2(q);
+    }
+    const int h = q + floor_log2_pow10(-k) + 33;
+    const uint64_t g = pow10_upper[-k + 31];
+    const uint32_t vb = round_to_odd(g, cb << h);
+    const uint32_t vbl = round_to_odd(g, cbl << h);
+    const uint32_t vbr = round_to_odd(g, cbr << h);
+    const uint32_t s = vb >> 2;
+    if (s >= 100) {
+        // One digit fewer: s' 10^(k+1) or (s' + 1) 10^(k+1), when exactly one is inside.
+        const uint32_t sp10 = 10 * uint32_t((uint64_t(s) * 1717986919) >> 34);
+        const uint32_t tp10 = sp10 + 10;
+        const bool upin = vbl + out <= sp10 << 2;
+        const bool wpin = (tp10 << 2) + out <= vbr;
+        if (upin != wpin) {
+            digits = upin ? sp10 : tp10;
+            exponent = k;
+            return;
+        }
+    }
+    const uint32_t t = s + 1;
+    const bool uin = vbl + out <= s << 2;
+    const bool win = (t << 2) + out <= vbr;
+    exponent = k;
+    if (uin != win) {
+        digits = uin ? s : t;
+        return;
+    }
+    const int32_t cmp = int32_t(vb - ((s + t) << 1));  // both inside: the closer one
+    digits = cmp < 0 || (cmp == 0 && (s & 1) == 0) ? s : t;
+}
+
+// Subnormals are rare; the library's own conversion handles them.
+void shortest_of_subnormal(float magnitude, uint64_t& digits, int& exponent) {
+    char text[32];
+    const char* end = std::to_chars(text, text + sizeof text, magnitude,
+                                    std::chars_format::scientific).ptr;
+    // "d[.ddd]e-XX"
+    const char* p = text;
+    digits = uint64_t(*p++ - '0');
+    int fraction_digits = 0;
+    if (*p == '.')
+        for (++p; *p != 'e'; ++p, ++fraction_digits) digits = digits * 10 + uint64_t(*p - '0');
+    p += 2;  // "e-"
+    int e = 0;
+    for (; p < end; ++p) e = e * 10 + (*p - '0');
+    exponent = -e - fraction_digits;
+}
+
+// "00" to "99", for writing digits two at a time.
+constexpr auto two_digits = [] {
+    std::array<char, 200> table{};
+    for (int i = 0; i < 100; ++i) {
+        table[size_t(2 * i)] = char('0' + i / 10);
+        table[size_t(2 * i + 1)] = char('0' + i % 10);
+    }
+    return table;
+}();
+
+int count_digits(uint32_t v) {
+    int n = 1;
+    for (uint32_t bound = 10; n < 10 && v >= bound; bound *= 10) ++n;
+    return n;
+}
+
+// The n digits of v, most significant first, at out[0..n).
+void write_digits(char* out, uint32_t v, int n) {
+    char* p = out + n;
+    while (v >= 100) {
+        p -= 2;
+        std::memcpy(p, &two_digits[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        p -= 2;
+        std::memcpy(p, &two_digits[2 * v], 2);
+    } else {
+        *--p = char('0' + v);
+    }
+}
+
+// Shortest digits (no trailing zeros, at most nine) and exponent of a finite,
+// nonzero float given by its bits; the sign bit is ignored.
+void shortest_digits(uint32_t bits, uint32_t& digits, int& exponent) {
+    const uint32_t biased_exponent = (bits >> 23) & 0xFF;
+    const uint32_t fraction = bits & 0x7FFFFF;
+    uint64_t wide = 0;
+    exponent = 0;
+    if (biased_exponent == 0) {
+        uint32_t magnitude_bits = bits & 0x7FFFFFFF;
+        float magnitude;
+        std::memcpy(&magnitude, &magnitude_bits, sizeof magnitude);
+        shortest_of_subnormal(magnitude, wide, exponent);
+    } else {
+        const uint32_t c = fraction | (uint32_t(1) << 23);
+        const int q = int(biased_exponent) - 150;
+        if (q < 0 && q > -24 && (c & ((uint32_t(1) << -q) - 1)) == 0)
+            wide = c >> -q;  // a whole number below 2^23: its own digits are shortest
+        else
+            shortest_of_normal(c, q, wide, exponent);
+    }
+    while (wide % 10 == 0) {
+        wide /= 10;
+        ++exponent;
+    }
+    digits = uint32_t(wide);
+}
+
+}  // namespace
 
 ShortestDecimal shortest_decimal(float value) {
     ShortestDecimal d{};
@@ -12,68 +181,112 @@ ShortestDecimal shortest_decimal(float value) {
         d.n_digits = 1;
         return d;
     }
-    // Scientific form carries exactly the shortest digits: "1.2345679e+08", "1e-07".
-    char text[32];
-    const char* end = std::to_chars(text, text + sizeof text, std::fabs(value),
-                                    std::chars_format::scientific).ptr;
-    const char* p = text;
-    d.digits[d.n_digits++] = *p++;
-    if (*p == '.')
-        for (++p; *p != 'e'; ++p) d.digits[d.n_digits++] = *p;
-    ++p;  // 'e'
-    bool exponent_negative = *p == '-';
-    ++p;  // sign
-    int exponent = 0;
-    for (; p < end; ++p) exponent = exponent * 10 + (*p - '0');
-    if (exponent_negative) exponent = -exponent;
-    while (d.n_digits > 1 && d.digits[d.n_digits - 1] == '0') {
-        --d.n_digits;
-        ++exponent;
-    }
-    d.exponent = exponent - (d.n_digits - 1);
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    uint32_t digits;
+    shortest_digits(bits, digits, d.exponent);
+    d.n_digits = count_digits(digits);
+    write_digits(d.digits, digits, d.n_digits);
     return d;
 }
 
-static char* put_zeros(char* out, int count) {
-    std::memset(out, '0', size_t(count));
-    return out + count;
+namespace {
+
+// Eight decimal digits of v < 10^8 as ASCII in one word, first digit in the
+// lowest byte (the first in memory), computed without a loop.
+uint64_t eight_ascii_digits(uint32_t v) {
+    const uint64_t abcd_efgh = uint64_t(v / 10000) | (uint64_t(v % 10000) << 32);
+    const uint64_t ab_ef = ((abcd_efgh * 10486) >> 20) & 0x0000007F0000007Full;  // / 100
+    const uint64_t cd_gh = abcd_efgh - ab_ef * 100;
+    const uint64_t ab_cd_ef_gh = ab_ef | (cd_gh << 16);
+    const uint64_t a_c_e_g = ((ab_cd_ef_gh * 103) >> 10) & 0x000F000F000F000Full;  // / 10
+    const uint64_t b_d_f_h = ab_cd_ef_gh - a_c_e_g * 10;
+    return (a_c_e_g | (b_d_f_h << 8)) + 0x3030303030303030ull;
 }
 
-static char* put_digits(char* out, const char* digits, int count) {
-    std::memcpy(out, digits, size_t(count));
-    return out + count;
-}
+static_assert(std::endian::native == std::endian::little, "digit words are stored low byte first");
 
+void store8(char* out, uint64_t word) { std::memcpy(out, &word, 8); }
+
+}  // namespace
+
+// The digits are built in registers and stored in whole words, then the end
+// pointer moves by the real length: no call and no byte loop per number.
+// Every store stays inside the json_float_max_chars bytes the caller provides.
 char* write_json_float(char* out, float value) {
-    if (!std::isfinite(value)) return put_digits(out, "null", 4);
-    ShortestDecimal d = shortest_decimal(value);
-    if (d.negative) *out++ = '-';
-    if (value == 0.0f) return put_digits(out, "0.0", 3);
-    const int n = d.n_digits;
-    const int e = d.exponent;
+    static constexpr uint32_t powers_of_ten[] = {1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000};
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if ((bits & 0x7F800000u) == 0x7F800000u) {  // NaN or an infinity
+        std::memcpy(out, "null", 4);
+        return out + 4;
+    }
+    if (bits >> 31) *out++ = '-';
+    if ((bits & 0x7FFFFFFFu) == 0) {
+        std::memcpy(out, "0.0", 3);
+        return out + 3;
+    }
+    uint32_t digits;
+    int e;
+    shortest_digits(bits, digits, e);
+    // The reader takes a fraction or an exponent by way of the nearest double.
+    // For one magnitude alone among all floats (fuzz/json_float_exhaustive.cpp
+    // checks every one) the shortest digits, 7.038531e-26, become a double
+    // that rounds to the neighbouring float; one more digit reads back exactly.
+    if ((bits & 0x7FFFFFFFu) == 0x15AE43FDu) {
+        digits = 70385307;
+        e = -33;
+    }
+    const int n = count_digits(digits);
     const int kk = n + e;
-    if (e >= 0 && kk <= 13) {
-        out = put_digits(out, d.digits, n);
-        out = put_zeros(out, e);
-        return put_digits(out, ".0", 2);
+    // The digits left-aligned to nine places (padded with zeros): the first
+    // one alone, the other eight in one word.
+    const uint32_t nine = digits * powers_of_ten[9 - n];
+    const char first = char('0' + nine / 100000000);
+    const uint64_t rest = eight_ascii_digits(nine % 100000000);
+    if (e >= 0 && kk <= 13) {  // 100.0: the padding supplies the first zeros
+        out[0] = first;
+        store8(out + 1, rest);
+        store8(out + 9, 0x3030303030303030ull);
+        std::memcpy(out + kk, ".0", 2);
+        return out + kk + 2;
     }
-    if (0 < kk && kk <= 13) {
-        out = put_digits(out, d.digits, kk);
-        *out++ = '.';
-        return put_digits(out, d.digits + kk, n - kk);
+    if (0 < kk && kk <= 13) {  // 12.5; here kk < n <= 9
+        const uint64_t head = uint64_t(uint8_t(first)) | (rest << 8);  // digits 0..7
+        const uint64_t tail =
+            (kk < 8 ? head >> (8 * kk) : 0) | ((rest >> 56) << (8 * (8 - kk)));
+        store8(out, head);
+        out[kk] = '.';
+        store8(out + kk + 1, tail);
+        return out + n + 1;
     }
-    if (-6 < kk && kk <= 0) {
-        out = put_digits(out, "0.", 2);
-        out = put_zeros(out, -kk);
-        return put_digits(out, d.digits, n);
+    if (-6 < kk && kk <= 0) {  // 0.001
+        store8(out, 0x3030303030302E30ull);  // "0.000000"
+        out[2 - kk] = first;
+        store8(out + 3 - kk, rest);
+        return out + 2 - kk + n;
     }
-    *out++ = d.digits[0];
+    out[0] = first;  // 1.5e20
+    int length = 1;
     if (n > 1) {
-        *out++ = '.';
-        out = put_digits(out, d.digits + 1, n - 1);
+        out[1] = '.';
+        store8(out + 2, rest);
+        length = n + 1;
     }
+    out += length;
     *out++ = 'e';
-    return std::to_chars(out, out + 8, kk - 1).ptr;
+    int x = kk - 1;
+    if (x < 0) {
+        *out++ = '-';
+        x = -x;
+    }
+    if (x >= 10) {
+        std::memcpy(out, &two_digits[size_t(2 * x)], 2);
+        return out + 2;
+    }
+    *out++ = char('0' + x);
+    return out;
 }
 
 void append_json_float(std::string& out, float value) {

@@ -248,71 +248,67 @@ std::string read_string_field(Reader& r) {
 struct NumberToken {
     const char* begin;
     const char* end;
-    bool integer;   // no fraction, no exponent
-    bool negative;
+    bool integer = true;     // no fraction, no exponent
+    bool negative = false;
+    uint64_t mantissa = 0;   // the first 19 significant digits
+    int kept_digits = 0;     // how many significant digits `mantissa` holds
+    bool truncated = false;  // more significant digits followed
+    long exponent = 0;       // value = mantissa * 10^exponent, up to the truncated digits
 };
 
-// Matches the JSON number grammar at r.p:
-// -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+// Matches the JSON number grammar at r.p,
+// -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and gathers its digits on the way.
 NumberToken scan_number(Reader& r) {
-    NumberToken t{r.p, r.p, true, false};
+    NumberToken t{r.p, r.p};
     const char* p = r.p;
-    auto digits = [&] {
+    auto need_digit = [&] {
         if (p == r.end || !is_digit(*p)) fail_at(r, p == r.end ? p : t.begin, "invalid number");
-        while (p < r.end && is_digit(*p)) ++p;
+    };
+    // A significant digit: kept while 19 fit in the mantissa, afterwards only
+    // counted (an integer digit scales the value, a fraction digit does not).
+    auto take = [&](char c, long scale_if_dropped) {
+        if (t.kept_digits < 19) {
+            t.mantissa = t.mantissa * 10 + unsigned(c - '0');
+            ++t.kept_digits;
+        } else {
+            t.truncated = true;
+            t.exponent += scale_if_dropped;
+        }
     };
     if (p < r.end && *p == '-') {
         t.negative = true;
         ++p;
     }
-    if (p < r.end && *p == '0') {
+    need_digit();
+    if (*p == '0') {
         ++p;
         if (p < r.end && is_digit(*p)) fail_at(r, t.begin, "invalid number: leading zero");
     } else {
-        digits();
+        for (; p < r.end && is_digit(*p); ++p) take(*p, 1);
     }
     if (p < r.end && *p == '.') {
         ++p;
-        digits();
+        need_digit();
+        if (t.kept_digits == 0)  // zeros right after "0." only move the point
+            for (; p < r.end && *p == '0'; ++p) --t.exponent;
+        const int kept_before = t.kept_digits;
+        for (; p < r.end && is_digit(*p); ++p) take(*p, 0);
+        t.exponent -= t.kept_digits - kept_before;
         t.integer = false;
     }
     if (p < r.end && (*p == 'e' || *p == 'E')) {
         ++p;
-        if (p < r.end && (*p == '+' || *p == '-')) ++p;
-        digits();
+        bool exponent_negative = false;
+        if (p < r.end && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
+        need_digit();
+        long exponent = 0;
+        for (; p < r.end && is_digit(*p); ++p)
+            exponent = std::min(exponent * 10 + (*p - '0'), 1000000000L);
+        t.exponent += exponent_negative ? -exponent : exponent;
         t.integer = false;
     }
     t.end = r.p = p;
     return t;
-}
-
-// Whether a token that from_chars found out of range is tiny rather than
-// huge: the power of ten of its first significant digit plus its exponent.
-bool is_underflow(const NumberToken& t) {
-    const char* p = t.begin + (t.negative ? 1 : 0);
-    const char* int_end = p;
-    while (int_end < t.end && is_digit(*int_end)) ++int_end;
-    long magnitude = 0;
-    if (*p != '0') {
-        magnitude = long(int_end - p) - 1;
-    } else if (int_end == t.end || *int_end != '.') {
-        return true;  // a zero; from_chars does not get here
-    } else {
-        const char* q = int_end + 1;  // past the point; the token has a fraction here
-        while (q < t.end && *q == '0') ++q;
-        magnitude = -long(q - int_end);
-    }
-    const char* e = int_end;
-    while (e < t.end && *e != 'e' && *e != 'E') ++e;
-    long exponent = 0;
-    if (e < t.end) {
-        const char* q = e + 1;
-        bool negative = *q == '-';
-        if (*q == '+' || *q == '-') ++q;
-        for (; q < t.end; ++q) exponent = std::min(exponent * 10 + (*q - '0'), 1000000000L);
-        if (negative) exponent = -exponent;
-    }
-    return magnitude + exponent < 0;
 }
 
 // Nearest float to a double, with IEEE round-to-nearest at the top of the range
@@ -326,14 +322,33 @@ float nearest_float(double d) {
 
 // Integers go straight to the nearest float; a fraction or an exponent goes by
 // way of the nearest double. Only beyond the double range is a number refused.
+// Short tokens take exact arithmetic (one correctly rounded conversion or
+// operation, so the same result as from_chars); the rest go to from_chars.
 float token_to_float(const Reader& r, const NumberToken& t) {
+    static constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (t.mantissa == 0) return t.negative ? -0.0f : 0.0f;
+    if (!t.truncated) {
+        if (t.integer && t.mantissa < (uint64_t(1) << 63)) {
+            float f = float(int64_t(t.mantissa));
+            return t.negative ? -f : f;
+        }
+        if (!t.integer && t.mantissa <= (uint64_t(1) << 53) && t.exponent >= -22 &&
+            t.exponent <= 22) {
+            double d = double(t.mantissa);
+            d = t.exponent < 0 ? d / powers_of_ten[-t.exponent] : d * powers_of_ten[t.exponent];
+            return nearest_float(t.negative ? -d : d);
+        }
+    }
     if (t.integer) {
         float f;
         if (std::from_chars(t.begin, t.end, f).ec == std::errc()) return f;
     }
     double d;
     if (std::from_chars(t.begin, t.end, d).ec == std::errc()) return nearest_float(d);
-    if (is_underflow(t)) return t.negative ? -0.0f : 0.0f;
+    // Out of the double range: tiny numbers become zero, huge ones are refused.
+    if (t.exponent + t.kept_digits - 1 < 0) return t.negative ? -0.0f : 0.0f;
     fail_at(r, t.begin, "number out of range");
 }
 

@@ -170,6 +170,7 @@ template <class Model>
 std::string text_of(const Model& model) {
     std::string text;
     JsonSink sink;
+    sink.buffer.resize(size_t(64) << 10);  // the string grows anyway; small texts stay cheap
     sink.flush = [&text](const char* bytes, size_t n) { text.append(bytes, n); };
     write_model_json(sink, model);
     return text;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -63,7 +64,7 @@ Layer full_layer(uint64_t seed) {
     layer.n_neurons = UINT64_MAX;
     layer.weights = random_matrix(bits, 3, 2);
     layer.biases = random_vector(bits, 2);
-    layer.weight_regularizer_l1 = 5e-4f;
+    layer.weight_regularizer_l1 = 7.038531e-26f;  // needs its ninth digit in the file
     layer.weight_regularizer_l2 = -0.0f;
     layer.bias_regularizer_l1 = 1.5e20f;
     layer.bias_regularizer_l2 = nan_f;
@@ -556,6 +557,50 @@ TEST(ModelFile, IntegersRoundOnceFractionsByWayOfDouble) {
         float got = model.acc_precision;
         EXPECT_EQ(std::memcmp(&got, &c.value, sizeof got), 0)
             << c.number << " read as " << got << " instead of " << c.value;
+    }
+}
+
+TEST(ModelFile, NumberShortcutsAgreeWithFromChars) {
+    // Short tokens are converted with exact arithmetic, long ones by
+    // from_chars; both must give from_chars' result for every token.
+    uint64_t state = 12345;
+    auto next = [&](uint64_t bound) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (state >> 33) % bound;
+    };
+    std::vector<std::string> tokens;
+    for (int i = 0; i < 20000; ++i) {
+        std::string digits = std::to_string(1 + next(9));
+        size_t length = 1 + next(22);
+        while (digits.size() < length) digits += char('0' + next(10));
+        std::string token = next(2) ? "-" : "";
+        size_t point = next(digits.size() + 1);  // == size: no fraction
+        if (point == 0) token.append("0.").append(next(5), '0').append(digits);
+        else if (point < digits.size())
+            token.append(digits, 0, point).append(".").append(digits, point);
+        else token += digits;
+        if (next(3) == 0) token.append("e").append(std::to_string(int(next(40)) - 25));
+        tokens.push_back(token);
+    }
+    std::string data;
+    for (const std::string& t : tokens) data += (data.empty() ? "" : ",") + t;
+    std::string weights = R"({"v":1,"dim":[1,)" + std::to_string(tokens.size()) + R"(],"data":[)" +
+                          data + "]}";
+    std::vector<float> read = parse_linear_model(linear_text_with(layer_text(weights)))
+                                  .layers[0].weights.data;
+    ASSERT_EQ(read.size(), tokens.size());
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& t = tokens[i];
+        float expected;
+        if (t.find_first_of(".e") == std::string::npos) {
+            std::from_chars(t.data(), t.data() + t.size(), expected);
+        } else {
+            double d;
+            std::from_chars(t.data(), t.data() + t.size(), d);
+            expected = float(d);
+        }
+        EXPECT_EQ(std::memcmp(&expected, &read[i], sizeof expected), 0)
+            << t << " read as " << read[i] << " instead of " << expected;
     }
 }
 
