@@ -1,6 +1,6 @@
 """The dense-layer products through brenik's BLAS wrapper against numpy.matmul.
 
-    python bench/gemm_vs_numpy.py [path/to/gemm_bench] [min_seconds] [rounds]
+    python bench/gemm_vs_numpy.py [path/to/gemm_bench] [min_seconds] [rounds] [name...]
 
 Runs the C++ program (built with -DBRENIK_BUILD_BENCH=ON) and the same products
 with the same operand layouts in NumPy (transposed operands as transposed views,
@@ -44,7 +44,8 @@ def main():
     program = sys.argv[1] if len(sys.argv) > 1 else "build/numerics/gemm_bench"
     min_seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 0.5
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
-    products = brenik_times(program, 0.0)  # names and shapes
+    names = sys.argv[4:]
+    products = [p for p in brenik_times(program, 0.0) if not names or p[0] in names]
     print(f"{'product':24} {'m x n x k':>18} {'brenik':>9} {'numpy':>9} {'ratio':>6}"
           f"   best-of GFLOP/s (medians in brackets)")
     worst = None
