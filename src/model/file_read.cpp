@@ -554,7 +554,16 @@ void read_data(Reader& r, std::vector<float>& data, size_t expected) {
         return;
     }
     for (;;) {
-        data.push_back(read_float(r));
+        // Zeros fill much of a model file (ReLU outputs, dropout masks,
+        // sparse inputs), so the writer's "0.0" gets a shortcut.
+        const char* p = r.p;
+        if (r.end - p >= 4 && p[0] == '0' && p[1] == '.' && p[2] == '0' &&
+            (p[3] == ',' || p[3] == ']')) {
+            data.push_back(0.0f);
+            r.p = p + 3;
+        } else {
+            data.push_back(read_float(r));
+        }
         char next = peek(r, "an array");
         if (next == ',') {
             ++r.p;

@@ -67,13 +67,20 @@ void put_string(JsonSink& sink, const std::string& text) {
 }
 
 // The hot loop of a model file: inputs and masks hold one float per sample
-// and column. Each number is formatted straight into the buffer.
+// and column. Each number is formatted straight into the buffer, whose
+// position stays in a register between flushes.
 void put_floats(JsonSink& sink, const float* values, size_t count) {
     put(sink, "[");
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+    while (i < count) {
         char* out = reserve(sink, json_float_max_chars + 1);
-        if (i > 0) *out++ = ',';
-        commit(sink, write_json_float(out, values[i]));
+        const char* limit = sink.buffer.data() + sink.buffer.size() - (json_float_max_chars + 1);
+        for (; i < count && out <= limit; ++i) {
+            *out = ',';
+            out += i > 0;
+            out = write_json_float(out, values[i]);
+        }
+        commit(sink, out);
     }
     put(sink, "]");
 }
