@@ -1,9 +1,12 @@
 #include "array.hpp"
 
+#include <sys/sysinfo.h>
+
 #include <cstdint>
 #include <string>
 
 #include "panic.hpp"
+#include "shape_check.hpp"
 
 void panic_index(size_t len, size_t index) {
     throw Panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
@@ -18,8 +21,25 @@ size_t checked_element_count(size_t rows, size_t cols) {
     return count;
 }
 
+size_t memory_ceiling_bytes() {
+    static const size_t ceiling = [] {
+        struct sysinfo info;
+        if (sysinfo(&info) != 0) return SIZE_MAX;
+        unsigned __int128 total = (unsigned __int128)(info.totalram + info.totalswap) * info.mem_unit;
+        return total > SIZE_MAX ? SIZE_MAX : size_t(total);
+    }();
+    return ceiling;
+}
+
+// rows * cols elements of 4 bytes, refused before allocating when they could never be held.
+static size_t allocatable_element_count(size_t rows, size_t cols) {
+    size_t count = checked_element_count(rows, cols);
+    require_allocatable(count);
+    return count;
+}
+
 Matrix::Matrix(size_t rows, size_t cols, float fill)
-    : rows(rows), cols(cols), data(checked_element_count(rows, cols), fill) {}
+    : rows(rows), cols(cols), data(allocatable_element_count(rows, cols), fill) {}
 
 float array_sum(const float* values, size_t n) {
     float p[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
@@ -37,7 +57,8 @@ float array_sum(const float* values, size_t n) {
 
 template <class T>
 static std::vector<T> copy_view(const StridedView<T>& view) {
-    std::vector<T> out(checked_element_count(view.rows, view.cols));
+    // A broadcast view (stride 0) can stand for far more elements than it holds.
+    std::vector<T> out(allocatable_element_count(view.rows, view.cols));
     T* dst = out.data();
     for (size_t i = 0; i < view.rows; ++i) {
         const T* src = view.base + ptrdiff_t(i) * view.row_stride;

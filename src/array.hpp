@@ -30,6 +30,12 @@ using LabelVector = std::vector<int32_t>;
 // rows * cols, or a Panic when the product does not fit a signed 64-bit count.
 size_t checked_element_count(size_t rows, size_t cols);
 
+// The most memory this machine can ever hand out (RAM plus swap, read once).
+// Larger requests are refused as std::bad_alloc before they reach the
+// allocator: the kernel would refuse them anyway, and some allocators (the
+// address sanitizer's) end the process instead of throwing.
+size_t memory_ceiling_bytes();
+
 // Sum of n floats: eight running partial sums p0..p7 over blocks of eight
 // (element 8k + r goes to p_r), combined as
 // ((((0 + (p0 + p4)) + (p1 + p5)) + (p2 + p6)) + (p3 + p7)), then the tail of

@@ -16,10 +16,11 @@ inline void require_covers(const Matrix& stored, size_t rows, size_t cols) {
     if (stored.rows < rows) panic_index(stored.rows, stored.rows);
 }
 
-// A count too large for any vector is a failed allocation (std::bad_alloc), not
-// the std::length_error the vector would throw.
+// A count too large for any vector, or for this machine's memory, is a failed
+// allocation (std::bad_alloc), not the std::length_error the vector would throw.
 inline void require_allocatable(size_t count) {
-    if (count > Vector().max_size()) throw std::bad_alloc();
+    if (count > Vector().max_size() || count > memory_ceiling_bytes() / sizeof(float))
+        throw std::bad_alloc();
 }
 
 inline bool same_shape(const Matrix& a, const Matrix& b) {

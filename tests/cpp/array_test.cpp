@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "array.hpp"
 #include "layer/layer.hpp"
@@ -61,6 +62,20 @@ TEST(ArraySum, NegativeZeroLanesGivePositiveZero) {
 TEST(Matrix, OverflowingShapeIsAPanic) {
     EXPECT_THROW(Matrix(size_t(1) << 62, size_t(1) << 62), Panic);
     EXPECT_THROW(Matrix(size_t(1) << 40, size_t(1) << 40), Panic);  // > INT64_MAX elements
+}
+
+TEST(Matrix, ShapeBeyondThisMachinesMemoryFailsAllocation) {
+    EXPECT_THROW(Matrix(1000000, 1000000), std::bad_alloc);  // 4 TB
+    EXPECT_NO_THROW(Matrix(1000, 1000));
+}
+
+TEST(ToOwned, BroadcastViewBeyondMemoryFailsAllocation) {
+    // One element standing for 10^12 (stride 0, as numpy.broadcast_to makes).
+    float one = 1.0f;
+    StridedView<float> broadcast{&one, 1000000, 1000000, 0, 0};
+    EXPECT_THROW(to_owned_matrix(broadcast), std::bad_alloc);
+    StridedView<float> small{&one, 3, 2, 0, 0};
+    EXPECT_EQ(to_owned_matrix(small), Matrix(3, 2, 1.0f));
 }
 
 TEST(ToOwned, ReadsAnyStridesInLogicalOrder) {
