@@ -71,28 +71,22 @@ void shortest_of_normal(uint32_t c, int q, uint64_t& digits, int& exponent) {
     const uint32_t vbl = round_to_odd(g, cbl << h);
     const uint32_t vbr = round_to_odd(g, cbr << h);
     const uint32_t s = vb >> 2;
-    if (s >= 100) {
-        // One digit fewer: s' 10^(k+1) or (s' + 1) 10^(k+1), when exactly one is inside.
-        const uint32_t sp10 = 10 * uint32_t((uint64_t(s) * 1717986919) >> 34);
-        const uint32_t tp10 = sp10 + 10;
-        const bool upin = vbl + out <= sp10 << 2;
-        const bool wpin = (tp10 << 2) + out <= vbr;
-        if (upin != wpin) {
-            digits = upin ? sp10 : tp10;
-            exponent = k;
-            return;
-        }
-    }
     const uint32_t t = s + 1;
+    // One digit fewer: s' 10^(k+1) or (s' + 1) 10^(k+1), when exactly one is inside.
+    const uint32_t sp10 = 10 * uint32_t((uint64_t(s) * 1717986919) >> 34);
+    const uint32_t tp10 = sp10 + 10;
+    const bool upin = vbl + out <= sp10 << 2;
+    const bool wpin = (tp10 << 2) + out <= vbr;
+    // Otherwise s 10^k or t 10^k: the one inside, or the closer when both are.
     const bool uin = vbl + out <= s << 2;
     const bool win = (t << 2) + out <= vbr;
+    const int32_t cmp = int32_t(vb - ((s + t) << 1));
+    // Plain selects rather than branches: which case applies is data
+    // dependent, and mispredicted branches would cost more than the work.
+    const uint32_t closer = cmp < 0 || (cmp == 0 && (s & 1) == 0) ? s : t;
+    const uint32_t inside = uin != win ? (uin ? s : t) : closer;
+    digits = s >= 100 && upin != wpin ? (upin ? sp10 : tp10) : inside;
     exponent = k;
-    if (uin != win) {
-        digits = uin ? s : t;
-        return;
-    }
-    const int32_t cmp = int32_t(vb - ((s + t) << 1));  // both inside: the closer one
-    digits = cmp < 0 || (cmp == 0 && (s & 1) == 0) ? s : t;
 }
 
 // Subnormals are rare; the library's own conversion handles them.
@@ -122,10 +116,14 @@ constexpr auto two_digits = [] {
     return table;
 }();
 
+// Decimal digits of v, without a loop: the bit length gives the count or one
+// less, a comparison decides.
 int count_digits(uint32_t v) {
-    int n = 1;
-    for (uint32_t bound = 10; n < 10 && v >= bound; bound *= 10) ++n;
-    return n;
+    static constexpr uint32_t powers_of_ten[] = {1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000,
+                                                 1000000000};
+    const int guess = ((32 - std::countl_zero(v | 1)) * 1233) >> 12;  // bits * log10(2)
+    return guess + (v >= powers_of_ten[guess]);
 }
 
 // The n digits of v, most significant first, at out[0..n).
@@ -164,7 +162,7 @@ void shortest_digits(uint32_t bits, uint32_t& digits, int& exponent) {
         else
             shortest_of_normal(c, q, wide, exponent);
     }
-    while (wide % 10 == 0) {
+    while (wide != 0 && wide % 10 == 0) {  // zero never comes here; never loop on it
         wide /= 10;
         ++exponent;
     }
@@ -222,7 +220,8 @@ char* write_json_float(char* out, float value) {
         std::memcpy(out, "null", 4);
         return out + 4;
     }
-    if (bits >> 31) *out++ = '-';
+    *out = '-';
+    out += bits >> 31;
     if ((bits & 0x7FFFFFFFu) == 0) {
         std::memcpy(out, "0.0", 3);
         return out + 3;
