@@ -46,12 +46,18 @@ int blas_int(size_t value, Shape a, Shape b) {
 
 }  // namespace
 
-void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix& b,
-                 Transpose transpose_b) {
+void require_product_shapes(const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b) {
     Shape sa = operand_shape(a, transpose_a);
     Shape sb = operand_shape(b, transpose_b);
     if (sa.cols != sb.rows)
         throw Panic("shape mismatch in matrix product: " + shape_text_of(sa) + " times " + shape_text_of(sb));
+}
+
+void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix& b,
+                 Transpose transpose_b) {
+    require_product_shapes(a, transpose_a, b, transpose_b);
+    Shape sa = operand_shape(a, transpose_a);
+    Shape sb = operand_shape(b, transpose_b);
     size_t m = sa.rows, n = sb.cols, k = sa.cols;
     bool empty_sum = m == 0 || n == 0 || k == 0;  // the BLAS need not handle these
     // Row-major leading dimensions are the stored column counts.

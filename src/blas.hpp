@@ -14,6 +14,10 @@ enum class Transpose { no, yes };
 void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix& b,
                  Transpose transpose_b);
 
+// The checks matmul_into makes before it multiplies, for a caller that wants
+// the product's failure without the product.
+void require_product_shapes(const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b);
+
 inline Matrix matmul(const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b) {
     Matrix c;
     matmul_into(c, a, transpose_a, b, transpose_b);

@@ -11,26 +11,59 @@ void initialize(Layer& layer) {
     if (layer.layer_type == "dropout") dropout_initialize(layer);
 }
 
+bool stores_inputs(const Layer& layer) {
+    return layer.layer_type == "dense" || layer.layer_type == "dropout";
+}
+
+bool has_relu(const Layer& layer) { return layer.activation_type == "relu"; }
+
 Matrix forward(Layer& layer, const Matrix& inputs, bool training) {
-    Matrix output;  // unknown layer types give 0 x 0
-    if (layer.layer_type == "dense") output = dense_forward(layer, inputs);
-    if (layer.layer_type == "dropout") output = dropout_forward(layer, inputs, training);
-    if (layer.activation_type == "relu") {
-        // The pre-activation output is kept as it is; no copy is needed.
-        layer.activation_inputs = std::move(output);
-        output = relu_forward(layer.activation_inputs);
-    }
+    if (stores_inputs(layer)) layer.inputs = inputs;
+    Matrix output;
+    forward_stored(layer, training, output);
     return output;
 }
 
-Matrix backward(Layer& layer, const Matrix& dvalues) {
-    Matrix result;  // unknown layer types without a ReLU give 0 x 0
-    const Matrix* gradient = &dvalues;
-    if (layer.activation_type == "relu") {
-        result = relu_backward(layer.activation_inputs, dvalues);
-        gradient = &result;
+void forward_stored(Layer& layer, bool training, Matrix& output) {
+    if (layer.layer_type == "dense" && has_relu(layer)) {
+        dense_relu_forward_stored(layer, output);
+        return;
     }
-    if (layer.layer_type == "dropout") result = dropout_backward(layer, *gradient);
-    if (layer.layer_type == "dense") result = dense_backward(layer, *gradient);
+    // With a ReLU the layer's own output is kept as activation_inputs and the
+    // ReLU writes the result; without one the layer writes the result.
+    Matrix& own_output = has_relu(layer) ? layer.activation_inputs : output;
+    if (layer.layer_type == "dense")
+        dense_forward_stored(layer, own_output);
+    else if (layer.layer_type == "dropout")
+        dropout_forward_stored(layer, training, own_output);
+    else
+        own_output = Matrix();  // unknown layer types give 0 x 0
+    if (has_relu(layer)) relu_forward_into(layer.activation_inputs, output);
+}
+
+Matrix backward(Layer& layer, const Matrix& dvalues) {
+    Matrix gradient = dvalues;
+    Matrix result;
+    backward_into(layer, gradient, &result);
     return result;
+}
+
+void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs) {
+    if (layer.layer_type == "dense" && has_relu(layer)) {
+        dense_relu_backward_into(layer, dvalues, dinputs);
+        return;
+    }
+    if (has_relu(layer)) relu_backward_in_place(layer.activation_inputs, dvalues);
+    if (layer.layer_type == "dense") {
+        dense_backward_into(layer, dvalues, dinputs);
+        return;
+    }
+    if (layer.layer_type == "dropout") dropout_backward_in_place(layer, dvalues);
+    if (dinputs == nullptr) return;
+    // Dropout and the ReLU of an unknown layer type pass the gradient through;
+    // an unknown layer type without a ReLU gives 0 x 0.
+    if (layer.layer_type == "dropout" || has_relu(layer))
+        std::swap(*dinputs, dvalues);
+    else
+        *dinputs = Matrix();
 }

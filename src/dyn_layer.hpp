@@ -14,3 +14,20 @@ Matrix forward(Layer& layer, const Matrix& inputs, bool training);
 
 // dvalues: gradient w.r.t. the layer's output; returns the gradient w.r.t. its input.
 Matrix backward(Layer& layer, const Matrix& dvalues);
+
+// Whether forward keeps a copy of its input in layer.inputs (dense and dropout).
+bool stores_inputs(const Layer& layer);
+// Whether forward keeps the pre-activation output in layer.activation_inputs.
+bool has_relu(const Layer& layer);
+
+// forward for a loop that owns its storage: the input is the one already in
+// layer.inputs (for layers that store it; the others ignore their input) and
+// the result is written into output's storage, which must not be layer.inputs.
+// Stores and returns exactly what forward would.
+void forward_stored(Layer& layer, bool training, Matrix& output);
+
+// backward for a loop that owns its storage: dvalues is used as scratch, and
+// the gradient w.r.t. the layer's input goes into *dinputs (which must not be
+// dvalues); with dinputs null it is not formed at all, the layer's gradients
+// are. Writes exactly what backward would.
+void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs);

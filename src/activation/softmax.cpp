@@ -4,11 +4,18 @@
 #include <string>
 
 #include "panic.hpp"
+#include "storage.hpp"
 
 Matrix softmax_forward(const Matrix& scores) {
+    Matrix output;
+    softmax_forward_into(scores, output);
+    return output;
+}
+
+void softmax_forward_into(const Matrix& scores, Matrix& output) {
     if (scores.rows > 0 && scores.cols == 0)
         throw Panic("softmax of " + std::to_string(scores.rows) + " rows with no columns: a row has no maximum");
-    Matrix output(scores.rows, scores.cols);
+    resize_matrix(output, scores.rows, scores.cols);
     for (size_t i = 0; i < scores.rows; ++i) {
         const float* x = scores.row(i);
         float* e = output.row(i);
@@ -22,5 +29,4 @@ Matrix softmax_forward(const Matrix& scores) {
         }
         for (size_t j = 0; j < scores.cols; ++j) e[j] = e[j] / sum;
     }
-    return output;
 }

@@ -1,52 +1,35 @@
 #include "layer/dense.hpp"
 
+#include "activation/relu.hpp"
 #include "blas.hpp"
 #include "panic.hpp"
 #include "random.hpp"
 #include "shape_check.hpp"
+#include "storage.hpp"
 
 namespace {
 
 float sign_of(float x) { return x < 0.0f ? -1.0f : 1.0f; }  // zero, -0.0 and NaN count as positive
 
-}  // namespace
-
-void dense_initialize(Layer& layer) {
-    size_t count = checked_element_count(layer.n_inputs, layer.n_neurons);
-    require_allocatable(count);
-    require_allocatable(layer.n_neurons);
-    Matrix weights(layer.n_inputs, layer.n_neurons);
-    NormalSampler sampler = normal_sampler_from_thread();
-    for (size_t k = 0; k < count; ++k) weights.data[k] = float(next_standard_normal(sampler)) * 0.01f;
-    layer.weights = std::move(weights);
-    layer.biases.assign(layer.n_neurons, 0.0f);
-}
-
-Matrix dense_forward(Layer& layer, const Matrix& inputs) {
-    layer.inputs = inputs;
-    Matrix output = matmul(inputs, Transpose::no, layer.weights, Transpose::no);
+// The biases added to every row of output, checked to cover its columns.
+const float* bias_row(const Layer& layer, const Matrix& output) {
     const Vector& biases = layer.biases;
     if (output.rows > 0 && biases.size() < output.cols) panic_index(biases.size(), biases.size());
-    for (size_t i = 0; i < output.rows; ++i) {
-        float* row = output.row(i);
-        for (size_t j = 0; j < output.cols; ++j) row[j] = row[j] + biases[j];
-    }
-    return output;
+    return biases.data();
 }
 
-Matrix dense_backward(Layer& layer, const Matrix& dvalues) {
-    // dinputs does not depend on the gradients below; taking its product first
-    // checks dvalues against weights before anything in the layer is replaced.
-    Matrix dinputs = matmul(dvalues, Transpose::no, layer.weights, Transpose::yes);
+// The failures of the backward products, raised before the layer is touched.
+void require_backward_shapes(const Layer& layer, const Matrix& dvalues) {
+    require_product_shapes(dvalues, Transpose::no, layer.weights, Transpose::yes);
+    require_product_shapes(layer.inputs, Transpose::yes, dvalues, Transpose::no);
+}
 
+// The products of the backward step, then the regulariser terms, in the
+// documented order (the bias sums are already in dbiases).
+void finish_backward(Layer& layer, const Matrix& dvalues, Matrix* dinputs) {
+    if (dinputs != nullptr) matmul_into(*dinputs, dvalues, Transpose::no, layer.weights, Transpose::yes);
     matmul_into(layer.dweights, layer.inputs, Transpose::yes, dvalues, Transpose::no);
-
     Vector& dbiases = layer.dbiases;
-    dbiases.assign(dvalues.cols, 0.0f);
-    for (size_t i = 0; i < dvalues.rows; ++i) {
-        const float* row = dvalues.row(i);
-        for (size_t j = 0; j < dvalues.cols; ++j) dbiases[j] = dbiases[j] + row[j];
-    }
 
     const Matrix& weights = layer.weights;
     Matrix& dweights = layer.dweights;
@@ -74,5 +57,88 @@ Matrix dense_backward(Layer& layer, const Matrix& dvalues) {
         float twice_lambda = 2.0f * layer.bias_regularizer_l2;
         for (size_t j = 0; j < dbiases.size(); ++j) dbiases[j] = dbiases[j] + twice_lambda * biases[j];
     }
+}
+
+}  // namespace
+
+void dense_initialize(Layer& layer) {
+    size_t count = checked_element_count(layer.n_inputs, layer.n_neurons);
+    require_allocatable(count);
+    require_allocatable(layer.n_neurons);
+    Matrix weights(layer.n_inputs, layer.n_neurons);
+    NormalSampler sampler = normal_sampler_from_thread();
+    for (size_t k = 0; k < count; ++k) weights.data[k] = float(next_standard_normal(sampler)) * 0.01f;
+    layer.weights = std::move(weights);
+    layer.biases.assign(layer.n_neurons, 0.0f);
+}
+
+Matrix dense_forward(Layer& layer, const Matrix& inputs) {
+    layer.inputs = inputs;
+    Matrix output;
+    dense_forward_stored(layer, output);
+    return output;
+}
+
+void dense_forward_stored(Layer& layer, Matrix& output) {
+    matmul_into(output, layer.inputs, Transpose::no, layer.weights, Transpose::no);
+    const float* biases = bias_row(layer, output);
+    size_t cols = output.cols;
+    for (size_t i = 0; i < output.rows; ++i) {
+        float* row = output.row(i);
+        for (size_t j = 0; j < cols; ++j) row[j] = row[j] + biases[j];
+    }
+}
+
+void dense_relu_forward_stored(Layer& layer, Matrix& output) {
+    Matrix& pre_activation = layer.activation_inputs;
+    matmul_into(pre_activation, layer.inputs, Transpose::no, layer.weights, Transpose::no);
+    const float* biases = bias_row(layer, pre_activation);
+    resize_matrix(output, pre_activation.rows, pre_activation.cols);
+    size_t cols = output.cols;
+    for (size_t i = 0; i < output.rows; ++i) {
+        float* z = pre_activation.row(i);
+        float* y = output.row(i);
+        for (size_t j = 0; j < cols; ++j) {
+            z[j] = z[j] + biases[j];
+            y[j] = relu_of(z[j]);
+        }
+    }
+}
+
+Matrix dense_backward(Layer& layer, const Matrix& dvalues) {
+    Matrix dinputs;
+    dense_backward_into(layer, dvalues, &dinputs);
     return dinputs;
+}
+
+void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs) {
+    require_backward_shapes(layer, dvalues);
+    Vector& dbiases = layer.dbiases;
+    dbiases.assign(dvalues.cols, 0.0f);
+    float* sums = dbiases.data();
+    size_t cols = dvalues.cols;
+    for (size_t i = 0; i < dvalues.rows; ++i) {
+        const float* row = dvalues.row(i);
+        for (size_t j = 0; j < cols; ++j) sums[j] = sums[j] + row[j];
+    }
+    finish_backward(layer, dvalues, dinputs);
+}
+
+void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs) {
+    const Matrix& pre_activation = layer.activation_inputs;
+    require_covers(pre_activation, dvalues.rows, dvalues.cols);
+    require_backward_shapes(layer, dvalues);
+    Vector& dbiases = layer.dbiases;
+    dbiases.assign(dvalues.cols, 0.0f);
+    float* sums = dbiases.data();
+    size_t cols = dvalues.cols;
+    for (size_t i = 0; i < dvalues.rows; ++i) {
+        const float* z = pre_activation.row(i);
+        float* d = dvalues.row(i);
+        for (size_t j = 0; j < cols; ++j) {
+            d[j] = relu_gradient_of(z[j], d[j]);
+            sums[j] = sums[j] + d[j];
+        }
+    }
+    finish_backward(layer, dvalues, dinputs);
 }

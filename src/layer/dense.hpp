@@ -8,3 +8,19 @@ void dense_initialize(Layer& layer);
 Matrix dense_forward(Layer& layer, const Matrix& inputs);
 // dvalues: samples x n_neurons; writes dweights, dbiases; returns samples x n_inputs.
 Matrix dense_backward(Layer& layer, const Matrix& dvalues);
+
+// dense_forward on the input already stored in layer.inputs, into output's
+// storage (which must not be layer.inputs).
+void dense_forward_stored(Layer& layer, Matrix& output);
+// dense_backward with the input gradient written into *dinputs' storage, or
+// not computed at all when dinputs is null. Shape failures of the products are
+// raised before the layer is touched.
+void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs);
+
+// dense_forward_stored followed by the ReLU, in one pass over the product:
+// activation_inputs := inputs · weights + biases, output := its ReLU.
+void dense_relu_forward_stored(Layer& layer, Matrix& output);
+// The ReLU's backward followed by dense_backward_into, with the ReLU's pass
+// and the bias sums fused: dvalues (w.r.t. the ReLU's output) becomes the
+// gradient w.r.t. the dense output in place.
+void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs);

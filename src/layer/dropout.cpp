@@ -7,6 +7,7 @@
 #include "panic.hpp"
 #include "random.hpp"
 #include "shape_check.hpp"
+#include "storage.hpp"
 
 void dropout_initialize(Layer& layer) { layer.dropout_rate = 1.0f - layer.dropout_rate; }
 
@@ -36,30 +37,41 @@ void draw_mask(Matrix& mask, float p) {
 
 Matrix dropout_forward(Layer& layer, const Matrix& inputs, bool training) {
     layer.inputs = inputs;
-    if (!training) return inputs;
+    Matrix output;
+    dropout_forward_stored(layer, training, output);
+    return output;
+}
+
+void dropout_forward_stored(Layer& layer, bool training, Matrix& output) {
+    const Matrix& inputs = layer.inputs;
+    if (!training) {
+        output = inputs;
+        return;
+    }
     float p = layer.dropout_rate;
     if (p < 0.0f || std::isnan(p))
         throw Panic("ProbabilityTooSmall: dropout keep probability " + probability_text(p) + " is below 0");
     if (p > 1.0f)
         throw Panic("ProbabilityTooLarge: dropout keep probability " + probability_text(p) + " is above 1");
     Matrix& mask = layer.binary_mask;
-    mask.data.resize(inputs.size());
-    mask.rows = inputs.rows;
-    mask.cols = inputs.cols;
+    resize_matrix(mask, inputs.rows, inputs.cols);
     draw_mask(mask, p);
-    Matrix output(inputs.rows, inputs.cols);
+    resize_matrix(output, inputs.rows, inputs.cols);
     for (size_t k = 0; k < output.size(); ++k) output.data[k] = inputs.data[k] * mask.data[k];
-    return output;
 }
 
 Matrix dropout_backward(Layer& layer, const Matrix& dvalues) {
+    Matrix dinputs = dvalues;
+    dropout_backward_in_place(layer, dinputs);
+    return dinputs;
+}
+
+void dropout_backward_in_place(const Layer& layer, Matrix& dvalues) {
     const Matrix& mask = layer.binary_mask;
     require_covers(mask, dvalues.rows, dvalues.cols);
-    Matrix dinputs = dvalues;
-    for (size_t i = 0; i < dinputs.rows; ++i) {
+    for (size_t i = 0; i < dvalues.rows; ++i) {
         const float* m = mask.row(i);
-        float* d = dinputs.row(i);
-        for (size_t j = 0; j < dinputs.cols; ++j) d[j] = d[j] * m[j];
+        float* d = dvalues.row(i);
+        for (size_t j = 0; j < dvalues.cols; ++j) d[j] = d[j] * m[j];
     }
-    return dinputs;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "panic.hpp"
+#include "storage.hpp"
 
 namespace {
 
@@ -45,9 +46,15 @@ float categorical_crossentropy_loss(const Matrix& out, const LabelVector& y) {
 }
 
 Matrix categorical_crossentropy_gradient(const Matrix& out, const LabelVector& y) {
+    Matrix gradient;
+    categorical_crossentropy_gradient_into(out, y, gradient);
+    return gradient;
+}
+
+void categorical_crossentropy_gradient_into(const Matrix& out, const LabelVector& y, Matrix& gradient) {
     check_targets(out, y);
     float rows = float(out.rows);
-    Matrix gradient(out.rows, out.cols);
+    resize_matrix(gradient, out.rows, out.cols);
     for (size_t i = 0; i < out.rows; ++i) {
         const float* o = out.row(i);
         float* g = gradient.row(i);
@@ -57,5 +64,4 @@ Matrix categorical_crossentropy_gradient(const Matrix& out, const LabelVector& y
             g[target] = (o[target] + -1.0f) / rows;
         }
     }
-    return gradient;
 }

@@ -1,6 +1,7 @@
 #include "loss/mean_squared_error.hpp"
 
 #include "panic.hpp"
+#include "storage.hpp"
 
 float mean_squared_error_loss(const std::string& loss_type, const Vector& predictions, const Vector& y) {
     if (loss_type != "mean_squared_error") return 0.0f;
@@ -16,14 +17,19 @@ float mean_squared_error_loss(const std::string& loss_type, const Vector& predic
 }
 
 Matrix mean_squared_error_gradient(const Matrix& out, const Vector& y) {
+    Matrix gradient;
+    mean_squared_error_gradient_into(out, y, gradient);
+    return gradient;
+}
+
+void mean_squared_error_gradient_into(const Matrix& out, const Vector& y, Matrix& gradient) {
     if (out.cols > 0 && y.size() < out.rows) panic_index(y.size(), y.size());
     float columns = float(out.cols);
     float rows = float(out.rows);
-    Matrix gradient(out.rows, out.cols);
+    resize_matrix(gradient, out.rows, out.cols);
     for (size_t i = 0; i < out.rows; ++i) {
         const float* o = out.row(i);
         float* g = gradient.row(i);
         for (size_t j = 0; j < out.cols; ++j) g[j] = ((y[i] - o[j]) * -2.0f) / columns / rows;
     }
-    return gradient;
 }

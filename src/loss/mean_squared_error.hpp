@@ -7,3 +7,5 @@
 float mean_squared_error_loss(const std::string& loss_type, const Vector& predictions, const Vector& y);
 // out: R x K; every column of row i against y[i].
 Matrix mean_squared_error_gradient(const Matrix& out, const Vector& y);
+// mean_squared_error_gradient into gradient's storage (gradient must not be out).
+void mean_squared_error_gradient_into(const Matrix& out, const Vector& y, Matrix& gradient);

@@ -33,6 +33,14 @@ struct CategoricalKind {
         return out;
     }
 
+    // The training loop's output step, into storage the loop keeps.
+    static const Matrix& output_step(const CategoricalModel& model, const Matrix& last_output,
+                                     Matrix& storage) {
+        if (model.output_type != "softmax") return last_output;
+        softmax_forward_into(last_output, storage);
+        return storage;
+    }
+
     static LabelVector predictions(const CategoricalModel& model, const Matrix& out) {
         return predicted_classes(model.output_type, out);
     }
@@ -50,8 +58,8 @@ struct CategoricalKind {
         return categorical_accuracy(predictions, y);
     }
 
-    static Matrix loss_gradient(const Matrix& out, const LabelVector& y) {
-        return categorical_crossentropy_gradient(out, y);
+    static void loss_gradient_into(const Matrix& out, const LabelVector& y, Matrix& gradient) {
+        categorical_crossentropy_gradient_into(out, y, gradient);
     }
 };
 

@@ -32,6 +32,12 @@ struct LinearKind {
         return out;
     }
 
+    // The training loop's output step: linear_forward's copy would be identical
+    // to its argument and nothing writes either, so the layers' output serves.
+    static const Matrix& output_step(const LinearModel&, const Matrix& last_output, Matrix&) {
+        return last_output;
+    }
+
     // The first output column; nothing unless the output step is "linear".
     static Vector predictions(const LinearModel& model, const Matrix& out) {
         if (model.output_type != "linear") return {};
@@ -53,8 +59,8 @@ struct LinearKind {
         return linear_accuracy(predictions, y, model.acc_precision);
     }
 
-    static Matrix loss_gradient(const Matrix& out, const Vector& y) {
-        return mean_squared_error_gradient(out, y);
+    static void loss_gradient_into(const Matrix& out, const Vector& y, Matrix& gradient) {
+        mean_squared_error_gradient_into(out, y, gradient);
     }
 };
 

@@ -10,8 +10,54 @@ Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool tra
     return out;
 }
 
-void layers_backward(std::vector<Layer>& layers, Matrix gradient) {
-    for (size_t i = layers.size(); i-- > 0;) gradient = backward(layers[i], gradient);
+PassStorage make_pass_storage(size_t layer_count, Matrix samples) {
+    PassStorage pass;
+    pass.inputs.resize(layer_count == 0 ? 1 : layer_count);
+    pass.inputs[0] = std::move(samples);
+    pass.activation_inputs.resize(layer_count);
+    pass.outputs.resize(layer_count);
+    return pass;
+}
+
+void clear_forward_copies(std::vector<Layer>& layers) {
+    for (Layer& layer : layers) {
+        if (stores_inputs(layer)) layer.inputs = Matrix();
+        if (has_relu(layer)) layer.activation_inputs = Matrix();
+    }
+}
+
+namespace {
+
+// Exchanges the forward copies in the layers with those parked in `pass`.
+void swap_forward_copies(std::vector<Layer>& layers, PassStorage& pass) {
+    for (size_t i = 0; i < layers.size(); ++i) {
+        if (stores_inputs(layers[i])) std::swap(layers[i].inputs, pass.inputs[i]);
+        if (has_relu(layers[i])) std::swap(layers[i].activation_inputs, pass.activation_inputs[i]);
+    }
+}
+
+}  // namespace
+
+void enter_pass(std::vector<Layer>& layers, PassStorage*& held, PassStorage& next) {
+    if (held == &next) return;
+    if (held != nullptr) swap_forward_copies(layers, *held);  // the layers get back empty slots
+    swap_forward_copies(layers, next);
+    held = &next;
+}
+
+const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training) {
+    if (layers.empty()) return pass.inputs[0];
+    for (size_t i = 0; i < layers.size(); ++i) {
+        // Straight into the next layer's stored inputs when it keeps them.
+        bool next_stores = i + 1 < layers.size() && stores_inputs(layers[i + 1]);
+        forward_stored(layers[i], training, next_stores ? layers[i + 1].inputs : pass.outputs[i]);
+    }
+    return pass.outputs.back();
+}
+
+void layers_backward_stored(std::vector<Layer>& layers, std::vector<Matrix>& gradients) {
+    for (size_t i = layers.size(); i-- > 0;)
+        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr);
 }
 
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers) {

@@ -8,11 +8,18 @@
 //   using Targets;      Vector or LabelVector
 //   using Predictions;  Vector or LabelVector
 //   static Targets owned_targets(const StridedView<Label>&);
-//   static Matrix forward(Model&, const Matrix& inputs, bool training);   // model_forward
+//   static const Matrix& output_step(const Model&, const Matrix& last_output, Matrix& storage);
+//       the model's output step; returns last_output itself or storage it wrote
 //   static Predictions predictions(const Model&, const Matrix& out);
 //   static float data_loss(const Model&, const Matrix& out, const Predictions&, const Targets&);
 //   static float accuracy(const Model&, const Predictions&, const Targets&);
-//   static Matrix loss_gradient(const Matrix& out, const Targets&);
+//   static void loss_gradient_into(const Matrix& out, const Targets&, Matrix& gradient);
+//
+// Storage: the loop keeps every matrix an epoch needs from one epoch to the
+// next (see PassStorage), so after the first epoch nothing is allocated, and
+// the samples are never copied again after the one owned copy. What a pass
+// stores in the layers (inputs, activation_inputs, binary_mask) is what the
+// per-layer operations would store, so a saved file is the same.
 
 #include <cstdint>
 #include <utility>
@@ -33,8 +40,40 @@
 // is never changed. With no layers the result is a copy of `inputs`.
 Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool training);
 
-// Backward from the last layer to the first; the first layer's result is dropped.
-void layers_backward(std::vector<Layer>& layers, Matrix gradient);
+// What one kind of pass (training or validation) keeps from epoch to epoch.
+// The forward copies that the per-layer operations store in the layers
+// (`inputs`, `activation_inputs`) live in the layers while this pass is the
+// latest one, and are parked here while the other pass runs; both passes thus
+// reuse their storage every epoch, and the layers always hold what the latest
+// pass stored, as a saved file must show.
+struct PassStorage {
+    std::vector<Matrix> inputs;             // per layer (at least one): [0] holds the samples
+    std::vector<Matrix> activation_inputs;  // per layer
+    std::vector<Matrix> outputs;            // per layer: its output when the next layer keeps no inputs
+    Matrix model_output;                    // after an output step that makes a new matrix
+};
+
+// Storage for `layer_count` layers whose first layer will read `samples`.
+PassStorage make_pass_storage(size_t layer_count, Matrix samples);
+
+// Drops the forward copies a model brought along: the first pass of a run
+// replaces every one of them before anything can read or save them.
+void clear_forward_copies(std::vector<Layer>& layers);
+
+// Puts the forward copies of `next` into the layers, parking those of the pass
+// that held them (`held`, null at the start of a run). `held` becomes &next.
+void enter_pass(std::vector<Layer>& layers, PassStorage*& held, PassStorage& next);
+
+// The layers' part of model_forward on the samples of the pass whose copies
+// the layers hold. Returns the last layer's output (the samples themselves
+// with no layers), a matrix inside the layers or the pass storage.
+const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training);
+
+// The backward pass from the last layer to the first; gradients[i] is the
+// storage of the gradient w.r.t. layer i's output, gradients.back() holds the
+// loss gradient on entry. The first layer's input gradient, which training
+// drops, is not computed.
+void layers_backward_stored(std::vector<Layer>& layers, std::vector<Matrix>& gradients);
 
 // One optimiser step: decay the rate, update every layer in order, count it.
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers);
@@ -58,19 +97,33 @@ struct PrintSchedule {
 
 template <class Kind>
 struct TrainingData {
-    Matrix x;
     typename Kind::Targets y;
-    Matrix val_x;
     typename Kind::Targets val_y;
 };
+
+// Everything one training run keeps across epochs.
+struct RunStorage {
+    PassStorage training;
+    PassStorage validation;
+    PassStorage* held = nullptr;   // whose forward copies the layers hold
+    std::vector<Matrix> gradients;  // per layer (at least one): gradient w.r.t. its output
+};
+
+template <class Kind>
+const Matrix& model_forward_stored(typename Kind::Model& model, RunStorage& storage, PassStorage& pass,
+                                   bool training) {
+    enter_pass(model.layers, storage.held, pass);
+    const Matrix& last_output = layers_forward_stored(model.layers, pass, training);
+    return Kind::output_step(model, last_output, pass.model_output);
+}
 
 // The training half of an epoch: forward, scores, progress line, backward,
 // update. Returns the training data loss, which decides about saving.
 template <class Kind>
 float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t epoch,
-                    const TrainingData<Kind>& data, PrintSchedule& schedule, float& best_loss,
-                    const RunHooks& hooks) {
-    Matrix out = Kind::forward(model, data.x, true);
+                    const TrainingData<Kind>& data, RunStorage& storage, PrintSchedule& schedule,
+                    float& best_loss, const RunHooks& hooks) {
+    const Matrix& out = model_forward_stored<Kind>(model, storage, storage.training, true);
     float data_loss = 0.0f;
     {
         auto predictions = Kind::predictions(model, out);
@@ -86,9 +139,8 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
             schedule.counter = schedule.with_validation ? schedule.interval : 0;
         }
     }
-    Matrix gradient = Kind::loss_gradient(out, data.y);
-    out = Matrix();  // the layers hold what backward needs; free the output early
-    layers_backward(model.layers, std::move(gradient));
+    Kind::loss_gradient_into(out, data.y, storage.gradients.back());
+    layers_backward_stored(model.layers, storage.gradients);
     optimizer_step(opt, model.layers);
     return data_loss;
 }
@@ -96,9 +148,9 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
 // The validation half of an epoch: the validation samples through the updated
 // model, in inference mode, and their line when one is due.
 template <class Kind>
-void validation_pass(typename Kind::Model& model, const TrainingData<Kind>& data,
+void validation_pass(typename Kind::Model& model, const TrainingData<Kind>& data, RunStorage& storage,
                      PrintSchedule& schedule, const RunHooks& hooks) {
-    Matrix val_out = Kind::forward(model, data.val_x, false);
+    const Matrix& val_out = model_forward_stored<Kind>(model, storage, storage.validation, false);
     auto val_predictions = Kind::predictions(model, val_out);
     float val_data_loss = Kind::data_loss(model, val_out, val_predictions, data.val_y);
     float val_reg_loss = regularization_loss(model.layers);
@@ -130,19 +182,24 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
     check_sample_count("x", x.rows, "y", y.rows);
     if (schedule.with_validation) check_sample_count("val_x", val_x.rows, "val_y", val_y.rows);
 
+    // The one owned copy of each sample matrix; the passes read it where it lies.
+    size_t layer_count = model.layers.size();
+    RunStorage storage;
+    storage.training = make_pass_storage(layer_count, to_owned_matrix(x));
+    storage.gradients.resize(layer_count == 0 ? 1 : layer_count);
     TrainingData<Kind> data;
-    data.x = to_owned_matrix(x);
     data.y = Kind::owned_targets(y);
     if (schedule.with_validation) {
-        data.val_x = to_owned_matrix(val_x);
+        storage.validation = make_pass_storage(layer_count, to_owned_matrix(val_x));
         data.val_y = Kind::owned_targets(val_y);
     }
+    clear_forward_copies(model.layers);
 
     float best_loss = 0.0f;
     for (uint32_t epoch = 1; epoch <= num_epochs; ++epoch) {
         hooks.check_interrupt();
-        float data_loss = training_pass<Kind>(model, opt, epoch, data, schedule, best_loss, hooks);
-        if (schedule.with_validation) validation_pass<Kind>(model, data, schedule, hooks);
+        float data_loss = training_pass<Kind>(model, opt, epoch, data, storage, schedule, best_loss, hooks);
+        if (schedule.with_validation) validation_pass<Kind>(model, data, storage, schedule, hooks);
         // Strictly lower only: false for NaN, and epoch 1 set best_loss to its own loss.
         if (!model.save_best_params.empty() && best_loss > data_loss) {
             save_model_file(model, model.save_best_params);

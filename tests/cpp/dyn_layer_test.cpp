@@ -161,3 +161,82 @@ TEST(Backward, DenseReluMatchesFiniteDifferences) {
         EXPECT_NEAR(dinputs.data[k], central(x.data[k], x), 1e-3) << "input " << k;
     EXPECT_GT(gradient_size, 1.0);  // an all-zero gradient cannot pass
 }
+
+TEST(ForwardStored, StoresAndReturnsWhatForwardDoes) {
+    // Every kind the dispatcher knows, with and without a ReLU, plus an inert one.
+    struct Case {
+        const char* type;
+        const char* activation;
+    };
+    Matrix inputs = matrix_of({{1, 2}, {-3, 0.5f}});
+    for (Case c : {Case{"dense", "relu"}, Case{"dense", ""}, Case{"dropout", "relu"}, Case{"dropout", ""},
+                   Case{"conv", "relu"}, Case{"conv", ""}}) {
+        for (bool training : {true, false}) {
+            Layer layer = dense_relu();
+            layer.layer_type = c.type;
+            layer.activation_type = c.activation;
+            layer.dropout_rate = 1.0f;  // keeps everything, so both passes draw the same mask
+            Layer by_forward = layer;
+            Matrix expected = forward(by_forward, inputs, training);
+
+            Layer stored = layer;
+            if (stores_inputs(stored)) stored.inputs = inputs;
+            Matrix output(5, 5, 9.0f);  // storage of another shape is resized and overwritten
+            forward_stored(stored, training, output);
+            EXPECT_EQ(output, expected) << c.type << " " << c.activation << " " << training;
+            EXPECT_EQ(stored, by_forward) << c.type << " " << c.activation << " " << training;
+        }
+    }
+}
+
+TEST(BackwardInto, SkippingTheInputGradientLeavesTheLayerGradients) {
+    struct Case {
+        const char* type;
+        const char* activation;
+        float regularizer;
+    };
+    Matrix inputs = matrix_of({{1, 2}, {-3, 0.5f}});
+    for (Case c : {Case{"dense", "relu", 0}, Case{"dense", "", 0}, Case{"dense", "relu", 0.1f},
+                   Case{"dropout", "relu", 0}, Case{"dropout", "", 0}, Case{"conv", "relu", 0},
+                   Case{"conv", "", 0}}) {
+        Layer layer = dense_relu();
+        layer.layer_type = c.type;
+        layer.activation_type = c.activation;
+        layer.dropout_rate = 1.0f;
+        layer.weight_regularizer_l1 = layer.weight_regularizer_l2 = c.regularizer;
+        layer.bias_regularizer_l1 = layer.bias_regularizer_l2 = c.regularizer;
+        Matrix out = forward(layer, inputs, true);
+        Matrix upstream(out.rows, out.cols);  // the gradient w.r.t. that output
+        for (size_t k = 0; k < upstream.size(); ++k) upstream.data[k] = float(k % 5) * 0.75f - 1.0f;
+
+        Layer by_backward = layer;
+        Matrix expected = backward(by_backward, upstream);
+
+        Layer with_inputs = layer;
+        Matrix scratch = upstream, dinputs(1, 1, 9.0f);
+        backward_into(with_inputs, scratch, &dinputs);
+        EXPECT_EQ(dinputs, expected) << c.type << " " << c.activation;
+        EXPECT_EQ(with_inputs, by_backward) << c.type << " " << c.activation;
+
+        Layer without_inputs = layer;
+        scratch = upstream;
+        backward_into(without_inputs, scratch, nullptr);
+        EXPECT_EQ(without_inputs, by_backward) << c.type << " " << c.activation;
+    }
+}
+
+TEST(BackwardInto, ShapeFailuresLeaveTheLayerUntouched) {
+    Layer layer = dense_relu();
+    forward(layer, matrix_of({{1, 2}}), true);
+    layer.dweights = Matrix(2, 3, 4.0f);
+    layer.dbiases = {1, 2, 3};
+    for (Matrix bad : {Matrix(1, 4, 1.0f), Matrix(2, 3, 1.0f)}) {  // wrong width, wrong rows
+        for (bool want_inputs : {true, false}) {
+            Layer copy = layer;
+            Matrix dinputs;
+            EXPECT_THROW(backward_into(copy, bad, want_inputs ? &dinputs : nullptr), Panic);
+            EXPECT_EQ(copy.dweights, layer.dweights);
+            EXPECT_EQ(copy.dbiases, layer.dbiases);
+        }
+    }
+}
