@@ -42,17 +42,7 @@ Matrix::Matrix(size_t rows, size_t cols, float fill)
     : rows(rows), cols(cols), data(allocatable_element_count(rows, cols), fill) {}
 
 float array_sum(const float* values, size_t n) {
-    float p[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-    size_t blocks = n / 8;
-    for (size_t k = 0; k < blocks; ++k)
-        for (int r = 0; r < 8; ++r) p[r] += values[8 * k + r];
-    float sum = 0.0f;
-    sum = sum + (p[0] + p[4]);
-    sum = sum + (p[1] + p[5]);
-    sum = sum + (p[2] + p[6]);
-    sum = sum + (p[3] + p[7]);
-    for (size_t i = blocks * 8; i < n; ++i) sum += values[i];
-    return sum;
+    return array_sum_of(n, [values](size_t k) { return values[k]; });
 }
 
 template <class T>

@@ -41,6 +41,23 @@ size_t memory_ceiling_bytes();
 // ((((0 + (p0 + p4)) + (p1 + p5)) + (p2 + p6)) + (p3 + p7)), then the tail of
 // fewer than eight elements added one by one. Losses depend on this order.
 float array_sum(const float* values, size_t n);
+
+// The array sum of term(0), ..., term(n - 1) without storing the terms: the
+// same additions in the same order as array_sum over an array holding them.
+template <class Term>
+float array_sum_of(size_t n, Term term) {
+    float p[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    size_t blocks = n / 8;
+    for (size_t k = 0; k < blocks; ++k)
+        for (size_t r = 0; r < 8; ++r) p[r] += term(8 * k + r);
+    float sum = 0.0f;
+    sum = sum + (p[0] + p[4]);
+    sum = sum + (p[1] + p[5]);
+    sum = sum + (p[2] + p[6]);
+    sum = sum + (p[3] + p[7]);
+    for (size_t k = blocks * 8; k < n; ++k) sum += term(k);
+    return sum;
+}
 inline float array_sum(const Vector& v) { return array_sum(v.data(), v.size()); }
 inline float array_sum(const Matrix& m) { return array_sum(m.data.data(), m.data.size()); }
 

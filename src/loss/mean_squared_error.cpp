@@ -8,12 +8,11 @@ float mean_squared_error_loss(const std::string& loss_type, const Vector& predic
     size_t n = predictions.size();
     if (y.size() < n) panic_index(y.size(), y.size());
     if (n == 0) throw Panic("mean squared error of zero predictions has no value");
-    Vector squared_errors(n);
-    for (size_t i = 0; i < n; ++i) {
+    float sum = array_sum_of(n, [&](size_t i) {
         float d = y[i] - predictions[i];
-        squared_errors[i] = d * d;
-    }
-    return array_sum(squared_errors) / float(n);
+        return d * d;
+    });
+    return sum / float(n);
 }
 
 Matrix mean_squared_error_gradient(const Matrix& out, const Vector& y) {

@@ -4,18 +4,13 @@
 
 namespace {
 
-// Sums of |x| and x * x in the shared array-sum order, over a temporary so the
-// layer is never touched.
+// Sums of |x| and x * x in the shared array-sum order; the layer is only read.
 float sum_of_abs(const std::vector<float>& values) {
-    std::vector<float> terms(values.size());
-    for (size_t k = 0; k < values.size(); ++k) terms[k] = std::fabs(values[k]);
-    return array_sum(terms);
+    return array_sum_of(values.size(), [&](size_t k) { return std::fabs(values[k]); });
 }
 
 float sum_of_squares(const std::vector<float>& values) {
-    std::vector<float> terms(values.size());
-    for (size_t k = 0; k < values.size(); ++k) terms[k] = values[k] * values[k];
-    return array_sum(terms);
+    return array_sum_of(values.size(), [&](size_t k) { return values[k] * values[k]; });
 }
 
 // Adds the layer's penalty terms to total one at a time. A factor that is not
