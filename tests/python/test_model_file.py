@@ -2,14 +2,15 @@
 loaders, copies edited by hand, and saving that never loses the previous file."""
 
 import json
+import subprocess
 import textwrap
 
 import numpy as np
 import pytest
 
 import brenik
-from model_files import (NO_VALIDATION, dense_layer, expect_panic, f32, i32, read_model_file,
-                         run_python)
+from model_files import (NO_VALIDATION, dense_layer, expect_panic, f32, i32, python_child,
+                         read_model_file, run_python)
 
 
 def train_one_layer(path, epochs=2):
@@ -151,3 +152,60 @@ def test_failed_save_keeps_the_previous_file_and_training_goes_on(tmp_path):
     assert path.read_text() == previous
     assert sorted(p.name for p in tmp_path.iterdir()) == ["m.json"]  # no temporary file left
     brenik.load_linear_model(str(path))
+
+
+SAVE_THEN_FAIL_SCRIPT = """
+import resource, sys, numpy as np, brenik
+path, kind = sys.argv[1], sys.argv[2]
+x = np.random.default_rng(0).uniform(-1, 1, (200, 4)).astype(np.float32)
+if kind == "linear":
+    y = x.sum(axis=1).astype(np.float32)
+    model = brenik.create_linear_model("linear", path)
+    model = brenik.add_linear_model_layer(model, 4, 1, "dense")
+    train, load = brenik.train_linear_model, brenik.load_linear_model
+else:
+    y = (x[:, 0] > 0).astype(np.int32)
+    model = brenik.create_categorical_model("softmax", path)
+    model = brenik.add_categorical_model_layer(model, 4, 2, "dense")
+    train, load = brenik.train_categorical_model, brenik.load_categorical_model
+opt = brenik.create_optimizer("adam", 0.05, 0.0)
+
+def run():  # a line every epoch
+    train(model, opt, 5, 5, x, y, np.zeros((0, 0), np.float32), y[:0])
+
+def report(text):
+    print(text, flush=True)
+
+run()
+first = open(path, "rb").read()
+soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+resource.setrlimit(resource.RLIMIT_FSIZE, (len(first) // 2, hard))
+run()  # every save stops half-way through the file
+report("kept" if open(path, "rb").read() == first else "changed")
+load(path)
+resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+run()
+report("replaced" if open(path, "rb").read() != first else "same")
+load(path)
+"""
+
+
+@pytest.mark.parametrize("kind", ["linear", "categorical"])
+def test_save_failing_half_way_keeps_the_last_good_file_and_training_goes_on(tmp_path, kind):
+    # The first run writes the file; under a file-size limit of half its size
+    # the next run's saves fail part-way (EFBIG; CPython ignores SIGXFSZ), and
+    # once the limit is lifted saves replace the file again.
+    path = tmp_path / "m.json"
+    child = python_child(SAVE_THEN_FAIL_SCRIPT)
+    child["args"] += [str(path), kind]
+    result = subprocess.run(**child, timeout=120)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    epochs = [int(line[6:11]) for line in lines if line.startswith("epoch:")]
+    assert epochs == [1, 2, 3, 4, 5] * 3  # the second run trained on through its failed saves
+    assert [line for line in lines if not line.startswith("epoch:")] == ["kept", "replaced"]
+    warnings = result.stderr.splitlines()
+    assert warnings, "no save failed"
+    assert all(w == f"brenik: warning: could not write model file {path}: File too large "
+               "(os error 27); the previous file is unchanged" for w in warnings), warnings
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["m.json"]  # no temporary file left
