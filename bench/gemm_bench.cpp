@@ -75,6 +75,17 @@ int main(int argc, char** argv) {
         {"w1_64x64_forward", 10000, 64, 64, N, N},
         {"w1_64x64_dweights", 64, 64, 10000, T, N},
         {"w1_64x64_dinputs", 10000, 64, 64, N, T},
+        {"w1_20x64_forward", 10000, 64, 20, N, N},
+        {"w1_20x64_dweights", 20, 64, 10000, T, N},
+        {"w1_64x1_forward", 10000, 1, 64, N, N},
+        {"w1_64x1_dweights", 64, 1, 10000, T, N},
+        {"w1_64x1_dinputs", 10000, 64, 1, N, T},
+        {"w1_64x64_validation", 2000, 64, 64, N, N},
+        {"w3_2x64_forward", 300, 64, 2, N, N},
+        {"w3_64x3_forward", 300, 3, 64, N, N},
+        {"w3_64x3_dinputs", 300, 64, 3, N, T},
+        {"w4_512x1_forward", 2000, 1, 512, N, N},
+        {"w4_512x512_validation", 500, 512, 512, N, N},
     };
     for (const Product& p : products) {
         bool chosen = argc <= 2;

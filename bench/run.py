@@ -8,7 +8,8 @@ through brenik's own OpenBLAS, with and without the first layer's input
 gradient (which training discards). Then model-file throughput and the peak
 memory of a large training call.
 
-    python bench/run.py [--quick]
+    python bench/run.py [--quick] [--only training|file|memory] [--workloads W1,W3]
+                        [--runners numpy,torch,sklearn]
 """
 
 import argparse
@@ -182,17 +183,23 @@ def torch_epoch(w):
     if w.kind == "regression":
         y, val_y = torch.from_numpy(w.y), torch.from_numpy(w.val_y)
         loss_fn = lambda out, t: torch.mean((out[:, 0] - t) ** 2)  # noqa: E731
+        acc_fn = lambda out, t: ((out[:, 0] - t).abs() <= 1.0).float().mean()  # noqa: E731
     else:
         y, val_y = torch.from_numpy(w.y).long(), torch.from_numpy(w.val_y).long()
         loss_fn = torch.nn.functional.cross_entropy
+        acc_fn = lambda out, t: (out.argmax(dim=1) == t).float().mean()  # noqa: E731
     start = time.perf_counter()
     for _ in range(w.epochs):
         opt.zero_grad()
-        loss = loss_fn(net(x), y)
+        out = net(x)
+        loss = loss_fn(out, y)
+        with torch.no_grad():
+            acc_fn(out, y)
         loss.backward()
         opt.step()
         with torch.no_grad():
-            loss_fn(net(val_x), val_y)
+            val_out = net(val_x)
+            loss_fn(val_out, val_y), acc_fn(val_out, val_y)
     return (time.perf_counter() - start) / w.epochs
 
 
@@ -216,50 +223,76 @@ def sklearn_epoch(w):
 
 
 def bundled_sgemm():
-    libs = pathlib.Path(brenik.__file__).parent / "brenik.libs" / "libscipy_openblas.so"
-    lib = ctypes.CDLL(str(libs))
+    """cblas_sgemm of the OpenBLAS that brenik itself loaded: the one in brenik.libs
+    next to an installed module, or the wheel's library that a build tree links."""
+    lib_path = pathlib.Path(brenik.__file__).parent / "brenik.libs" / "libscipy_openblas.so"
+    if not lib_path.exists():
+        with open("/proc/self/maps") as maps:
+            loaded = {line.split()[-1] for line in maps if line.rstrip().endswith("/libscipy_openblas.so")}
+        if len(loaded) != 1:
+            raise SystemExit(f"cannot tell which OpenBLAS brenik uses: {sorted(loaded)}")
+        lib_path = loaded.pop()
+    lib = ctypes.CDLL(str(lib_path))
     fn = lib.scipy_cblas_sgemm
     fn.restype = None
     return fn, lib
 
 
-def product_bound(w, sgemm):
-    """Seconds per epoch spent in matrix products alone, with and without dX of layer 0."""
+def product_runners(w, sgemm):
+    """Two runners timing an epoch's matrix products alone, the same products
+    the library's epoch makes (forward of the training and validation samples,
+    weight gradients, input gradients), with and without the first layer's
+    input gradient. The cost of the ctypes calls themselves, measured on empty
+    products, is taken off."""
     n, n_val = w.x.shape[0], w.val_x.shape[0]
     row_major, no_t, t = 101, 111, 112
-    P = ctypes.POINTER(ctypes.c_float)
+    sgemm.argtypes = [ctypes.c_int] * 6 + [ctypes.c_float, ctypes.c_void_p, ctypes.c_int,
+                                            ctypes.c_void_p, ctypes.c_int, ctypes.c_float,
+                                            ctypes.c_void_p, ctypes.c_int]
+    keep = []
 
-    def gemm(ta, tb, m, nn, k, a, lda, b, ldb, c):
-        sgemm(row_major, ta, tb, m, nn, k, ctypes.c_float(1.0), a.ctypes.data_as(P), lda,
-              b.ctypes.data_as(P), ldb, ctypes.c_float(0.0), c.ctypes.data_as(P), nn)
+    def call(ta, tb, m, nn, k, a, b):
+        c = np.empty((m, nn), np.float32)
+        keep.extend((a, b, c))
+        lda = a.shape[1]
+        ldb = b.shape[1]
+        return (row_major, ta, tb, m, nn, k, 1.0, a.ctypes.data, lda, b.ctypes.data, ldb, 0.0,
+                c.ctypes.data, nn)
 
-    bufs = []
+    calls = {True: [], False: []}
     for i in range(len(w.sizes) - 1):
         k, m = w.sizes[i], w.sizes[i + 1]
-        bufs.append(dict(k=k, m=m, A=np.ones((n, k), np.float32), V=np.ones((n_val, k), np.float32),
-                         W=np.ones((k, m), np.float32), G=np.ones((n, m), np.float32),
-                         Z=np.empty((n, m), np.float32), ZV=np.empty((n_val, m), np.float32),
-                         DW=np.empty((k, m), np.float32), DX=np.empty((n, k), np.float32)))
+        A, V = np.ones((n, k), np.float32), np.ones((n_val, k), np.float32)
+        W, G = np.full((k, m), 0.5, np.float32), np.ones((n, m), np.float32)
+        layer = [call(no_t, no_t, n, m, k, A, W),    # training forward
+                 call(t, no_t, k, m, n, A, G),       # weight gradient
+                 call(no_t, no_t, n_val, m, k, V, W)]  # validation forward
+        dx = call(no_t, t, n, k, m, G, W)            # input gradient
+        calls[True] += layer + [dx]
+        calls[False] += layer + ([dx] if i > 0 else [])
+    empty = call(no_t, no_t, 0, 1, 1, np.ones((1, 1), np.float32), np.ones((1, 1), np.float32))
 
-    def epoch(with_first_dx):
-        for i, b in enumerate(bufs):
-            gemm(no_t, no_t, n, b["m"], b["k"], b["A"], b["k"], b["W"], b["m"], b["Z"])
-            gemm(no_t, no_t, n_val, b["m"], b["k"], b["V"], b["k"], b["W"], b["m"], b["ZV"])
-            gemm(t, no_t, b["k"], b["m"], n, b["A"], b["k"], b["G"], b["m"], b["DW"])
-            if i > 0 or with_first_dx:
-                sgemm(row_major, no_t, t, n, b["k"], b["m"], ctypes.c_float(1.0),
-                      b["G"].ctypes.data_as(P), b["m"], b["W"].ctypes.data_as(P), b["m"],
-                      ctypes.c_float(0.0), b["DX"].ctypes.data_as(P), b["k"])
-
-    result = []
-    for with_first in (True, False):
-        reps = max(3, min(200, w.epochs))
-        epoch(with_first)
+    def overhead_per_call():
+        reps = 2000
         start = time.perf_counter()
         for _ in range(reps):
-            epoch(with_first)
-        result.append((time.perf_counter() - start) / reps)
-    return result
+            sgemm(*empty)
+        return (time.perf_counter() - start) / reps
+
+    def runner(with_first_dx):
+        def run(_w, _arrays=keep):  # the arrays must outlive the pointers in `calls`
+            seq = calls[with_first_dx]
+            start = time.perf_counter()
+            for _ in range(w.epochs):
+                for args in seq:
+                    sgemm(*args)
+            elapsed = time.perf_counter() - start
+            return max(0.0, elapsed - overhead_per_call() * len(seq) * w.epochs) / w.epochs
+        return run
+
+    for args in calls[True]:  # warm-up: OpenBLAS threads started, pages touched
+        sgemm(*args)
+    return runner(True), runner(False)
 
 
 # --- Reporting ---------------------------------------------------------------------
@@ -274,33 +307,37 @@ def spread(times):
     return f"±{(max(times) - min(times)) / 2 / med * 100:4.1f}%"
 
 
-def run_training(quick):
+def run_training(quick, names, runner_names):
     runners = [("brenik", brenik_epoch), ("numpy", numpy_epoch)]
     if torch is not None:
         torch.set_num_threads(os.cpu_count() or 1)
         runners.append(("torch", torch_epoch))
     if MLPClassifier is not None:
         runners.append(("sklearn", sklearn_epoch))
+    if runner_names:
+        runners = [r for r in runners if r[0] == "brenik" or r[0] in runner_names]
     sgemm, _keep = bundled_sgemm()
-    print(f"{'workload':44} {'runner':8} {'epoch (median)':>14} {'spread':>7} {'x brenik':>9}")
+    notes = {"products": "all products of the epoch",
+             "products-": "without the first layer's input gradient"}
+    print(f"{'workload':44} {'runner':10} {'epoch (median)':>14} {'spread':>7} {'x brenik':>9}")
     for w in workloads(quick):
-        times = {name: [] for name, _ in runners}
-        for name, fn in runners:  # warm-up
+        if names and w.name not in names:
+            continue
+        all_products, products_without = product_runners(w, sgemm)
+        timed = runners + [("products", all_products), ("products-", products_without)]
+        times = {name: [] for name, _ in timed}
+        for name, fn in timed:  # warm-up
             fn(w)
         for _ in range(w.reps):  # interleaved repetitions
-            for name, fn in runners:
+            for name, fn in timed:
                 gc.collect()
                 times[name].append(fn(w))
         base = statistics.median(times["brenik"])
-        for name, _ in runners:
+        for name, _ in timed:
             med = statistics.median(times[name])
-            print(f"{w.describe():44} {name:8} {fmt_time(med):>14} {spread(times[name]):>7} "
-                  f"{med / base:8.2f}x")
-        with_dx, without_dx = product_bound(w, sgemm)
-        print(f"{w.describe():44} {'products':8} {fmt_time(with_dx):>14} {'':7} "
-              f"{with_dx / base:8.2f}x  (all products)")
-        print(f"{w.describe():44} {'products':8} {fmt_time(without_dx):>14} {'':7} "
-              f"{without_dx / base:8.2f}x  (without layer 1's input gradient)")
+            note = f"  {notes[name]}" if name in notes else ""
+            print(f"{w.describe():44} {name:10} {fmt_time(med):>14} {spread(times[name]):>7} "
+                  f"{med / base:8.2f}x{note}")
         sys.stdout.flush()
 
 
@@ -399,6 +436,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer epochs and repetitions")
     parser.add_argument("--only", choices=["training", "file", "memory"])
+    parser.add_argument("--workloads", default="", help="comma-separated subset, e.g. W1,W3")
+    parser.add_argument("--runners", default="", help="comma-separated subset of numpy,torch,sklearn")
     args = parser.parse_args()
     try:
         from threadpoolctl import threadpool_info
@@ -410,7 +449,8 @@ def main():
     print(f"cores: {os.cpu_count()}, python {sys.version.split()[0]}, numpy {np.__version__}"
           + (f", torch {torch.__version__}" if torch is not None else ""))
     if args.only in (None, "training"):
-        run_training(args.quick)
+        run_training(args.quick, set(filter(None, args.workloads.split(","))),
+                     set(filter(None, args.runners.split(","))))
     if args.only in (None, "file"):
         run_file_io()
     if args.only in (None, "memory"):
