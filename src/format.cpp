@@ -51,7 +51,8 @@ uint32_t round_to_odd(uint64_t g, uint64_t cp) {
 // The shortest decimal s 10^k in the rounding interval of c 2^q, the closest
 // to it when several qualify (the Schubfach method; every float is checked
 // against std::to_chars by fuzz/json_float_exhaustive.cpp).
-void shortest_of_normal(uint32_t c, int q, uint64_t& digits, int& exponent) {
+[[gnu::always_inline]] inline void shortest_of_normal(uint32_t c, int q, uint64_t& digits,
+                                                      int& exponent) {
     const uint32_t c_min = uint32_t(1) << 23;
     const bool out = c & 1;  // an odd significand excludes the interval's ends
     const uint64_t cb = uint64_t(c) << 2;
@@ -142,26 +143,33 @@ void write_digits(char* out, uint32_t v, int n) {
     }
 }
 
-// Shortest digits (no trailing zeros, at most nine) and exponent of a finite,
-// nonzero float given by its bits; the sign bit is ignored.
-void shortest_digits(uint32_t bits, uint32_t& digits, int& exponent) {
+// Shortest digits and exponent of a finite, nonzero float given by its bits
+// (the sign bit is ignored). The digits may end in zeros and number up to ten
+// (10^9, a power of ten that the interval search reaches from below).
+[[gnu::always_inline]] inline void untrimmed_shortest(uint32_t bits, uint64_t& digits,
+                                                      int& exponent) {
     const uint32_t biased_exponent = (bits >> 23) & 0xFF;
     const uint32_t fraction = bits & 0x7FFFFF;
-    uint64_t wide = 0;
     exponent = 0;
     if (biased_exponent == 0) {
         uint32_t magnitude_bits = bits & 0x7FFFFFFF;
         float magnitude;
         std::memcpy(&magnitude, &magnitude_bits, sizeof magnitude);
-        shortest_of_subnormal(magnitude, wide, exponent);
-    } else {
-        const uint32_t c = fraction | (uint32_t(1) << 23);
-        const int q = int(biased_exponent) - 150;
-        if (q < 0 && q > -24 && (c & ((uint32_t(1) << -q) - 1)) == 0)
-            wide = c >> -q;  // a whole number below 2^23: its own digits are shortest
-        else
-            shortest_of_normal(c, q, wide, exponent);
+        shortest_of_subnormal(magnitude, digits, exponent);
+        return;
     }
+    const uint32_t c = fraction | (uint32_t(1) << 23);
+    const int q = int(biased_exponent) - 150;
+    if (q < 0 && q > -24 && (c & ((uint32_t(1) << -q) - 1)) == 0)
+        digits = c >> -q;  // a whole number below 2^23: its own digits are shortest
+    else
+        shortest_of_normal(c, q, digits, exponent);
+}
+
+// The same without trailing zeros: at most nine digits.
+void shortest_digits(uint32_t bits, uint32_t& digits, int& exponent) {
+    uint64_t wide;
+    untrimmed_shortest(bits, wide, exponent);
     while (wide != 0 && wide % 10 == 0) {  // zero never comes here; never loop on it
         wide /= 10;
         ++exponent;
@@ -226,24 +234,31 @@ char* write_json_float(char* out, float value) {
         std::memcpy(out, "0.0", 3);
         return out + 3;
     }
-    uint32_t digits;
-    int e;
-    shortest_digits(bits, digits, e);
+    uint64_t digits;
+    int k;
+    untrimmed_shortest(bits, digits, k);
     // The reader takes a fraction or an exponent by way of the nearest double.
     // For one magnitude alone among all floats (fuzz/json_float_exhaustive.cpp
     // checks every one) the shortest digits, 7.038531e-26, become a double
     // that rounds to the neighbouring float; one more digit reads back exactly.
     if ((bits & 0x7FFFFFFFu) == 0x15AE43FDu) {
         digits = 70385307;
-        e = -33;
+        k = -33;
     }
-    const int n = count_digits(digits);
-    const int kk = n + e;
+    if (digits >= 1000000000) {  // 10^9 alone has ten digits
+        digits /= 10;
+        ++k;
+    }
+    const int untrimmed = count_digits(uint32_t(digits));
+    const int kk = untrimmed + k;  // where the point goes, counted from the first digit
     // The digits left-aligned to nine places (padded with zeros): the first
-    // one alone, the other eight in one word.
-    const uint32_t nine = digits * powers_of_ten[9 - n];
+    // one alone, the other eight in one word. The last nonzero byte of that
+    // word ends the significant digits, so no loop strips trailing zeros.
+    const uint32_t nine = uint32_t(digits) * powers_of_ten[9 - untrimmed];
     const char first = char('0' + nine / 100000000);
     const uint64_t rest = eight_ascii_digits(nine % 100000000);
+    const int n = 9 - std::countl_zero(rest - 0x3030303030303030ull) / 8;
+    const int e = kk - n;
     if (e >= 0 && kk <= 13) {  // 100.0: the padding supplies the first zeros
         out[0] = first;
         store8(out + 1, rest);
