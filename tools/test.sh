@@ -2,8 +2,9 @@
 # The one way to run every test: C++ unit tests (CTest), the Python suite
 # (pytest) against the installed module, a short fuzz pass over the model-file
 # reader and the models it accepts, the abi3 audit of the wheel, and then both
-# suites again against a build with AddressSanitizer and UndefinedBehaviorSanitizer. Sets up what it
-# needs on a fresh machine (Debian packages, a virtual environment in .venv).
+# suites again against a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer. Sets up what it needs on a fresh machine (Debian
+# packages, a virtual environment in .venv).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
