@@ -16,7 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
+#include "array.hpp"
 #include "model/file_json.hpp"
 #include "panic.hpp"
 
@@ -202,8 +204,30 @@ struct FileBytes {
     throw Panic("cannot read model file " + path + ": " + os_error(error));
 }
 
+// Grows (or first allocates) the buffer; a size beyond this machine's memory
+// is bad_alloc before it reaches an allocator that might end the process.
+void reserve_bytes(FileBytes& bytes, size_t capacity) {
+    if (capacity > memory_ceiling_bytes()) throw std::bad_alloc();
+    char* grown = static_cast<char*>(std::realloc(bytes.data.get(), capacity));
+    if (grown == nullptr) throw std::bad_alloc();
+    bytes.data.release();
+    bytes.data.reset(grown);
+}
+
+// Whether bytes[from, n) still allow a model text: its first byte after
+// whitespace must open an object or an array. `from` moves past the whitespace.
+bool may_be_model_text(const char* bytes, size_t& from, size_t n) {
+    while (from < n && (bytes[from] == ' ' || bytes[from] == '\t' || bytes[from] == '\n' ||
+                        bytes[from] == '\r'))
+        ++from;
+    return from == n || bytes[from] == '{' || bytes[from] == '[';
+}
+
 // The whole file in one buffer, read in blocks of up to 1 GiB; the buffer
 // is sized from the file's length so a regular file is read without copying.
+// A stream (a pipe, a device) that cannot hold a model text is read no
+// further: /dev/zero would never end, and the parser reports the same fault
+// from the bytes already read.
 FileBytes read_file(const std::string& path) {
     refuse_nul(path);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -212,16 +236,14 @@ FileBytes read_file(const std::string& path) {
     try {
         struct stat st;
         size_t capacity = size_t(1) << 16;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) capacity = size_t(st.st_size) + 1;
-        bytes.data.reset(static_cast<char*>(std::malloc(capacity)));
-        if (!bytes.data) throw std::bad_alloc();
+        bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        if (regular) capacity = size_t(st.st_size) + 1;
+        reserve_bytes(bytes, capacity);
+        size_t checked = 0;
         for (;;) {
             if (bytes.size == capacity) {
                 capacity *= 2;
-                char* grown = static_cast<char*>(std::realloc(bytes.data.get(), capacity));
-                if (grown == nullptr) throw std::bad_alloc();
-                bytes.data.release();
-                bytes.data.reset(grown);
+                reserve_bytes(bytes, capacity);
             }
             ssize_t n = ::read(fd, bytes.data.get() + bytes.size,
                                std::min(capacity - bytes.size, size_t(1) << 30));
@@ -231,6 +253,7 @@ FileBytes read_file(const std::string& path) {
             }
             if (n == 0) break;
             bytes.size += size_t(n);
+            if (!regular && !may_be_model_text(bytes.data.get(), checked, bytes.size)) break;
         }
     } catch (...) {
         ::close(fd);

@@ -6,6 +6,7 @@ why."""
 
 import decimal
 import fractions
+import json
 import math
 import os
 import pathlib
@@ -15,7 +16,7 @@ import numpy as np
 import pytest
 
 import brenik
-from model_files import NO_VALIDATION, f32, i32, python_child
+from model_files import NO_VALIDATION, dense_layer, f32, i32, python_child
 
 X = np.array([[0.5, 1.0], [1.5, -1.0], [2.0, 0.0]], np.float32)
 Y = np.array([1.0, 0.0, 2.0], np.float32)
@@ -466,6 +467,7 @@ def paths(tmp_path):
         "below_a_file": str(tmp_path / "file" / "m.json"),
         "name_too_long": str(tmp_path / ("m" * 300)),
         "missing_directory": str(tmp_path / "missing" / "m.json"),
+        "endless_stream": "/dev/zero",
     }
 
 
@@ -479,6 +481,7 @@ LOAD_FAILURES = {
     "below_a_file": "Not a directory (os error 20)",
     "name_too_long": "File name too long (os error 36)",
     "missing_directory": "No such file or directory (os error 2)",
+    "endless_stream": "expected value at line 1 column 1",  # read no further than that
 }
 
 
@@ -488,6 +491,22 @@ def test_loading_from_paths_that_cannot_be_read(tmp_path, load, name):
     error = outcome_of(lambda: load(paths(tmp_path)[name]))
     assert type(error).__name__ == "PanicException", repr(error)
     assert LOAD_FAILURES[name] in str(error)
+
+
+def test_model_text_through_a_pipe_loads(tmp_path, capfd):
+    # A stream is read to its end when it can hold a model text: here one of
+    # some 200 kB after leading whitespace, more than a pipe buffers at once,
+    # from another process as a shell's <(cat file) would give it.
+    weights = np.arange(10000, dtype=np.float32).reshape(100, 100) / 7
+    layer = dense_layer(weights, np.zeros(100))
+    path = tmp_path / "m.json"
+    path.write_text("  \n\t" + json.dumps({
+        "layers": [layer], "output_type": "softmax", "loss_type": "categorical_crossentropy",
+        "acc_type": "categorical", "save_best_params": ""}))
+    with subprocess.Popen(["cat", str(path)], stdout=subprocess.PIPE) as writer:
+        model = brenik.load_categorical_model(f"/dev/fd/{writer.stdout.fileno()}")
+    brenik.evaluate_categorical_model(model, np.eye(1, 100, 99, dtype=np.float32), i32([99]))
+    assert capfd.readouterr().out.startswith("True: 99, Predicted: 99, ")
 
 
 SAVE_FAILURES = {
