@@ -7,6 +7,7 @@
 
 #include "panic.hpp"
 #include "shape_check.hpp"
+#include "storage.hpp"
 
 void panic_index(size_t len, size_t index) {
     throw Panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
@@ -48,16 +49,17 @@ float array_sum(const float* values, size_t n) {
 template <class T>
 static std::vector<T> copy_view(const StridedView<T>& view) {
     // A broadcast view (stride 0) can stand for far more elements than it holds.
-    std::vector<T> out(allocatable_element_count(view.rows, view.cols));
-    T* dst = out.data();
+    size_t count = allocatable_element_count(view.rows, view.cols);
+    // Appended row by row into untouched storage: one pass over the copy.
+    std::vector<T> out;
+    reserve_for_overwrite(out, count);
     for (size_t i = 0; i < view.rows; ++i) {
         const T* src = view.base + ptrdiff_t(i) * view.row_stride;
         if (view.col_stride == 1) {
-            for (size_t j = 0; j < view.cols; ++j) dst[j] = src[j];
+            out.insert(out.end(), src, src + view.cols);
         } else {
-            for (size_t j = 0; j < view.cols; ++j) dst[j] = src[ptrdiff_t(j) * view.col_stride];
+            for (size_t j = 0; j < view.cols; ++j) out.push_back(src[ptrdiff_t(j) * view.col_stride]);
         }
-        dst += view.cols;
     }
     return out;
 }

@@ -6,6 +6,7 @@
 
 #include "panic.hpp"
 #include "shape_check.hpp"
+#include "storage.hpp"
 
 // The prototype is declared here rather than taken from a cblas.h: the bundled
 // OpenBLAS prefixes every symbol (scipy_cblas_sgemm), a system CBLAS does not.
@@ -69,11 +70,7 @@ void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix
     if (a.data.size() != a.rows * a.cols || b.data.size() != b.rows * b.cols)
         throw Panic("matrix product of " + shape_text_of(sa) + " and " + shape_text_of(sb) +
                     ": an operand does not hold rows x cols elements");
-    size_t count = checked_element_count(m, n);
-    require_allocatable(count);
-    c.data.resize(count);
-    c.rows = m;
-    c.cols = n;
+    resize_matrix(c, m, n);
     if (empty_sum) {
         std::fill(c.data.begin(), c.data.end(), 0.0f);
         return;
