@@ -86,7 +86,8 @@ def workloads(quick):
 # --- brenik ----------------------------------------------------------------------
 
 
-def brenik_epoch(w):
+def brenik_call(w, epochs):
+    """Seconds of one training call of `epochs` epochs."""
     if w.kind == "regression":
         create, add, train = (brenik.create_linear_model, brenik.add_linear_model_layer,
                               brenik.train_linear_model)
@@ -101,8 +102,19 @@ def brenik_epoch(w):
     opt = brenik.create_optimizer("adam", LR, 0.0)
     # print_freq above num_epochs: no progress lines; empty path: no file.
     start = time.perf_counter()
-    train(model, opt, w.epochs, 65535, w.x, w.y, w.val_x, w.val_y)
-    return (time.perf_counter() - start) / w.epochs
+    train(model, opt, epochs, 65535, w.x, w.y, w.val_x, w.val_y)
+    return time.perf_counter() - start
+
+
+def brenik_epoch(w):
+    return brenik_call(w, w.epochs) / w.epochs
+
+
+def brenik_marginal_epoch(w):
+    """What each epoch after the first costs: a call's fixed part (the owned
+    copies of the samples, the first epoch's allocations) taken out."""
+    one = brenik_call(w, 1)
+    return (brenik_call(w, w.epochs) - one) / (w.epochs - 1)
 
 
 # --- NumPy: the same loop, vectorised --------------------------------------------
@@ -308,16 +320,17 @@ def spread(times):
 
 
 def run_training(quick, names, runner_names):
-    runners = [("brenik", brenik_epoch), ("numpy", numpy_epoch)]
+    runners = [("brenik", brenik_epoch), ("brenik+1", brenik_marginal_epoch), ("numpy", numpy_epoch)]
     if torch is not None:
         torch.set_num_threads(os.cpu_count() or 1)
         runners.append(("torch", torch_epoch))
     if MLPClassifier is not None:
         runners.append(("sklearn", sklearn_epoch))
     if runner_names:
-        runners = [r for r in runners if r[0] == "brenik" or r[0] in runner_names]
+        runners = [r for r in runners if r[0].startswith("brenik") or r[0] in runner_names]
     sgemm, _keep = bundled_sgemm()
-    notes = {"products": "all products of the epoch",
+    notes = {"brenik+1": "an epoch after the first, the call's fixed part taken out",
+             "products": "all products of the epoch",
              "products-": "without the first layer's input gradient"}
     print(f"{'workload':44} {'runner':10} {'epoch (median)':>14} {'spread':>7} {'x brenik':>9}")
     for w in workloads(quick):
@@ -333,9 +346,12 @@ def run_training(quick, names, runner_names):
                 gc.collect()
                 times[name].append(fn(w))
         base = statistics.median(times["brenik"])
+        marginal = statistics.median(times["brenik+1"])
         for name, _ in timed:
             med = statistics.median(times[name])
             note = f"  {notes[name]}" if name in notes else ""
+            if name == "products-":
+                note += f" ({med / marginal * 100:.0f}% of brenik+1)"
             print(f"{w.describe():44} {name:10} {fmt_time(med):>14} {spread(times[name]):>7} "
                   f"{med / base:8.2f}x{note}")
         sys.stdout.flush()

@@ -24,9 +24,12 @@ Matrix forward(Layer& layer, const Matrix& inputs, bool training) {
     return output;
 }
 
-void forward_stored(Layer& layer, bool training, Matrix& output) {
+void forward_stored(Layer& layer, bool training, Matrix& output, bool keep_pre_activation) {
     if (layer.layer_type == "dense" && has_relu(layer)) {
-        dense_relu_forward_stored(layer, output);
+        if (keep_pre_activation)
+            dense_relu_forward_stored(layer, output);
+        else
+            dense_relu_forward_unstored(layer, output);
         return;
     }
     // With a ReLU the layer's own output is kept as activation_inputs and the
@@ -48,9 +51,9 @@ Matrix backward(Layer& layer, const Matrix& dvalues) {
     return result;
 }
 
-void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs) {
+void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix* relu_output) {
     if (layer.layer_type == "dense" && has_relu(layer)) {
-        dense_relu_backward_into(layer, dvalues, dinputs);
+        dense_relu_backward_into(layer, dvalues, dinputs, relu_output ? *relu_output : layer.activation_inputs);
         return;
     }
     if (has_relu(layer)) relu_backward_in_place(layer.activation_inputs, dvalues);

@@ -23,11 +23,15 @@ bool has_relu(const Layer& layer);
 // forward for a loop that owns its storage: the input is the one already in
 // layer.inputs (for layers that store it; the others ignore their input) and
 // the result is written into output's storage, which must not be layer.inputs.
-// Stores and returns exactly what forward would.
-void forward_stored(Layer& layer, bool training, Matrix& output);
+// Stores and returns exactly what forward would, except that with
+// keep_pre_activation false a dense layer with a ReLU leaves activation_inputs
+// as it was (see backward_into's relu_output).
+void forward_stored(Layer& layer, bool training, Matrix& output, bool keep_pre_activation = true);
 
 // backward for a loop that owns its storage: dvalues is used as scratch, and
 // the gradient w.r.t. the layer's input goes into *dinputs (which must not be
 // dvalues); with dinputs null it is not formed at all, the layer's gradients
-// are. Writes exactly what backward would.
-void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs);
+// are. Writes exactly what backward would. relu_output: the output of the
+// same pass's forward_stored, needed when that pass did not keep the
+// pre-activation output; null reads activation_inputs.
+void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix* relu_output = nullptr);

@@ -105,6 +105,16 @@ void dense_relu_forward_stored(Layer& layer, Matrix& output) {
     }
 }
 
+void dense_relu_forward_unstored(Layer& layer, Matrix& output) {
+    matmul_into(output, layer.inputs, Transpose::no, layer.weights, Transpose::no);
+    const float* biases = bias_row(layer, output);
+    size_t cols = output.cols;
+    for (size_t i = 0; i < output.rows; ++i) {
+        float* row = output.row(i);
+        for (size_t j = 0; j < cols; ++j) row[j] = relu_of(row[j] + biases[j]);
+    }
+}
+
 Matrix dense_backward(Layer& layer, const Matrix& dvalues) {
     Matrix dinputs;
     dense_backward_into(layer, dvalues, &dinputs);
@@ -124,16 +134,15 @@ void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs) {
     finish_backward(layer, dvalues, dinputs);
 }
 
-void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs) {
-    const Matrix& pre_activation = layer.activation_inputs;
-    require_covers(pre_activation, dvalues.rows, dvalues.cols);
+void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix& relu_reference) {
+    require_covers(relu_reference, dvalues.rows, dvalues.cols);
     require_backward_shapes(layer, dvalues);
     Vector& dbiases = layer.dbiases;
     dbiases.assign(dvalues.cols, 0.0f);
     float* sums = dbiases.data();
     size_t cols = dvalues.cols;
     for (size_t i = 0; i < dvalues.rows; ++i) {
-        const float* z = pre_activation.row(i);
+        const float* z = relu_reference.row(i);
         float* d = dvalues.row(i);
         for (size_t j = 0; j < cols; ++j) {
             d[j] = relu_gradient_of(z[j], d[j]);

@@ -20,7 +20,15 @@ void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs);
 // dense_forward_stored followed by the ReLU, in one pass over the product:
 // activation_inputs := inputs · weights + biases, output := its ReLU.
 void dense_relu_forward_stored(Layer& layer, Matrix& output);
+// The same output without storing the pre-activation output (activation_inputs
+// is left as it was): the product is made in output and the bias add and ReLU
+// happen there in place. For a pass whose pre-activation output nobody reads;
+// its backward step takes the ReLU's output as relu_reference.
+void dense_relu_forward_unstored(Layer& layer, Matrix& output);
 // The ReLU's backward followed by dense_backward_into, with the ReLU's pass
 // and the bias sums fused: dvalues (w.r.t. the ReLU's output) becomes the
-// gradient w.r.t. the dense output in place.
-void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs);
+// gradient w.r.t. the dense output in place. relu_reference is the
+// pre-activation output (activation_inputs) or the ReLU's output of the same
+// pass: relu_of(z) <= 0 exactly where z <= 0, NaN where z is NaN, so either
+// gives the same gradient.
+void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix& relu_reference);

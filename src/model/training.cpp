@@ -45,19 +45,28 @@ void enter_pass(std::vector<Layer>& layers, PassStorage*& held, PassStorage& nex
     held = &next;
 }
 
-const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training) {
+namespace {
+
+// Where layer i's forward writes: straight into the next layer's stored
+// inputs when it keeps them, else into the pass storage.
+Matrix& output_of(std::vector<Layer>& layers, PassStorage& pass, size_t i) {
+    bool next_stores = i + 1 < layers.size() && stores_inputs(layers[i + 1]);
+    return next_stores ? layers[i + 1].inputs : pass.outputs[i];
+}
+
+}  // namespace
+
+const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training,
+                                    bool keep_pre_activation) {
     if (layers.empty()) return pass.inputs[0];
-    for (size_t i = 0; i < layers.size(); ++i) {
-        // Straight into the next layer's stored inputs when it keeps them.
-        bool next_stores = i + 1 < layers.size() && stores_inputs(layers[i + 1]);
-        forward_stored(layers[i], training, next_stores ? layers[i + 1].inputs : pass.outputs[i]);
-    }
+    for (size_t i = 0; i < layers.size(); ++i)
+        forward_stored(layers[i], training, output_of(layers, pass, i), keep_pre_activation);
     return pass.outputs.back();
 }
 
-void layers_backward_stored(std::vector<Layer>& layers, std::vector<Matrix>& gradients) {
+void layers_backward_stored(std::vector<Layer>& layers, PassStorage& pass, std::vector<Matrix>& gradients) {
     for (size_t i = layers.size(); i-- > 0;)
-        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr);
+        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr, &output_of(layers, pass, i));
 }
 
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers) {

@@ -66,14 +66,18 @@ void enter_pass(std::vector<Layer>& layers, PassStorage*& held, PassStorage& nex
 
 // The layers' part of model_forward on the samples of the pass whose copies
 // the layers hold. Returns the last layer's output (the samples themselves
-// with no layers), a matrix inside the layers or the pass storage.
-const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training);
+// with no layers), a matrix inside the layers or the pass storage. With
+// keep_pre_activation false, dense layers with a ReLU do not store their
+// pre-activation output: for a pass that another pass follows before anything
+// can be saved (the training pass when there is a validation set).
+const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training,
+                                    bool keep_pre_activation);
 
-// The backward pass from the last layer to the first; gradients[i] is the
-// storage of the gradient w.r.t. layer i's output, gradients.back() holds the
-// loss gradient on entry. The first layer's input gradient, which training
-// drops, is not computed.
-void layers_backward_stored(std::vector<Layer>& layers, std::vector<Matrix>& gradients);
+// The backward pass from the last layer to the first, after the forward pass
+// of `pass`; gradients[i] is the storage of the gradient w.r.t. layer i's
+// output, gradients.back() holds the loss gradient on entry. The first
+// layer's input gradient, which training drops, is not computed.
+void layers_backward_stored(std::vector<Layer>& layers, PassStorage& pass, std::vector<Matrix>& gradients);
 
 // One optimiser step: decay the rate, update every layer in order, count it.
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers);
@@ -111,9 +115,9 @@ struct RunStorage {
 
 template <class Kind>
 const Matrix& model_forward_stored(typename Kind::Model& model, RunStorage& storage, PassStorage& pass,
-                                   bool training) {
+                                   bool training, bool keep_pre_activation) {
     enter_pass(model.layers, storage.held, pass);
-    const Matrix& last_output = layers_forward_stored(model.layers, pass, training);
+    const Matrix& last_output = layers_forward_stored(model.layers, pass, training, keep_pre_activation);
     return Kind::output_step(model, last_output, pass.model_output);
 }
 
@@ -123,7 +127,10 @@ template <class Kind>
 float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t epoch,
                     const TrainingData<Kind>& data, RunStorage& storage, PrintSchedule& schedule,
                     float& best_loss, const RunHooks& hooks) {
-    const Matrix& out = model_forward_stored<Kind>(model, storage, storage.training, true);
+    // With a validation pass to follow, nothing reads this pass's
+    // pre-activation outputs: the backward step takes the ReLU outputs.
+    bool keep_pre_activation = !schedule.with_validation;
+    const Matrix& out = model_forward_stored<Kind>(model, storage, storage.training, true, keep_pre_activation);
     float data_loss = 0.0f;
     {
         auto predictions = Kind::predictions(model, out);
@@ -140,7 +147,7 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
         }
     }
     Kind::loss_gradient_into(out, data.y, storage.gradients.back());
-    layers_backward_stored(model.layers, storage.gradients);
+    layers_backward_stored(model.layers, storage.training, storage.gradients);
     optimizer_step(opt, model.layers);
     return data_loss;
 }
@@ -150,7 +157,7 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
 template <class Kind>
 void validation_pass(typename Kind::Model& model, const TrainingData<Kind>& data, RunStorage& storage,
                      PrintSchedule& schedule, const RunHooks& hooks) {
-    const Matrix& val_out = model_forward_stored<Kind>(model, storage, storage.validation, false);
+    const Matrix& val_out = model_forward_stored<Kind>(model, storage, storage.validation, false, true);
     auto val_predictions = Kind::predictions(model, val_out);
     float val_data_loss = Kind::data_loss(model, val_out, val_predictions, data.val_y);
     float val_reg_loss = regularization_loss(model.layers);

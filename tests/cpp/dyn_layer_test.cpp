@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <string>
 
 #include "matrix_literal.hpp"
 #include "panic.hpp"
@@ -185,6 +186,20 @@ TEST(ForwardStored, StoresAndReturnsWhatForwardDoes) {
             forward_stored(stored, training, output);
             EXPECT_EQ(output, expected) << c.type << " " << c.activation << " " << training;
             EXPECT_EQ(stored, by_forward) << c.type << " " << c.activation << " " << training;
+
+            // Without keeping it, a dense ReLU layer leaves activation_inputs alone.
+            bool dense_relu = std::string(c.type) == "dense" && std::string(c.activation) == "relu";
+            Layer unkept = layer;
+            if (stores_inputs(unkept)) unkept.inputs = inputs;
+            if (dense_relu) unkept.activation_inputs = Matrix(1, 1, 3.0f);
+            Matrix unkept_output;
+            forward_stored(unkept, training, unkept_output, false);
+            EXPECT_EQ(unkept_output, expected) << c.type << " " << c.activation << " " << training;
+            if (dense_relu) {
+                EXPECT_EQ(unkept.activation_inputs, Matrix(1, 1, 3.0f));
+                unkept.activation_inputs = by_forward.activation_inputs;
+            }
+            EXPECT_EQ(unkept, by_forward) << c.type << " " << c.activation << " " << training;
         }
     }
 }
@@ -222,6 +237,16 @@ TEST(BackwardInto, SkippingTheInputGradientLeavesTheLayerGradients) {
         scratch = upstream;
         backward_into(without_inputs, scratch, nullptr);
         EXPECT_EQ(without_inputs, by_backward) << c.type << " " << c.activation;
+
+        // The ReLU's output stands in for the pre-activation output it replaced.
+        Layer from_output = layer;
+        from_output.activation_inputs = Matrix();
+        if (!has_relu(from_output) || from_output.layer_type != "dense") from_output = layer;
+        scratch = upstream;
+        backward_into(from_output, scratch, &dinputs, &out);
+        EXPECT_EQ(dinputs, expected) << c.type << " " << c.activation;
+        from_output.activation_inputs = layer.activation_inputs;
+        EXPECT_EQ(from_output, by_backward) << c.type << " " << c.activation;
     }
 }
 
