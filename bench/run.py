@@ -448,6 +448,31 @@ def run_memory():
           f"{peak / budget * 100:.0f}% of budget")
 
 
+def describe_machine():
+    model = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            model = next(line.split(":", 1)[1].strip() for line in cpuinfo if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    print(f"machine: {model}, {os.cpu_count()} cores; python {sys.version.split()[0]}, "
+          f"numpy {np.__version__}" + (f", torch {torch.__version__}" if torch is not None else ""))
+    if torch is not None:
+        print(f"torch: BLAS {torch.backends.mkl.is_available() and 'MKL' or 'not MKL'}, "
+              f"{torch.get_num_threads()} threads")
+    try:
+        from threadpoolctl import threadpool_info
+    except ImportError:
+        return
+    for info in threadpool_info():  # which OpenBLAS serves whom, with its kernels
+        if info.get("user_api") == "blas":
+            path = pathlib.Path(info["filepath"])
+            owner = path.parent.parent.name if path.parent.name == "lib" else path.parent.name
+            print(f"BLAS: {owner}/{path.name}: {info.get('internal_api')} "
+                  f"{info.get('version')}, {info.get('architecture')} kernels, "
+                  f"{info.get('num_threads')} threads")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer epochs and repetitions")
@@ -455,15 +480,7 @@ def main():
     parser.add_argument("--workloads", default="", help="comma-separated subset, e.g. W1,W3")
     parser.add_argument("--runners", default="", help="comma-separated subset of numpy,torch,sklearn")
     args = parser.parse_args()
-    try:
-        from threadpoolctl import threadpool_info
-        blas = {(i.get("internal_api"), i.get("version"), i.get("architecture"))
-                for i in threadpool_info() if i.get("user_api") == "blas"}
-        print("BLAS in process:", sorted(blas, key=str))
-    except ImportError:
-        pass
-    print(f"cores: {os.cpu_count()}, python {sys.version.split()[0]}, numpy {np.__version__}"
-          + (f", torch {torch.__version__}" if torch is not None else ""))
+    describe_machine()
     if args.only in (None, "training"):
         run_training(args.quick, set(filter(None, args.workloads.split(","))),
                      set(filter(None, args.runners.split(","))))
