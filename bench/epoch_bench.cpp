@@ -40,10 +40,10 @@ Matrix filled(size_t rows, size_t cols, unsigned seed) {
     return x;
 }
 
-StridedView<float> view_of(const Matrix& m) { return {m.data.data(), m.rows, m.cols, ptrdiff_t(m.cols), 1}; }
+StridedView<float> strided_view_of(const Matrix& m) { return {m.data.data(), m.rows, m.cols, ptrdiff_t(m.cols), 1}; }
 
 template <class T>
-StridedView<T> view_of(const std::vector<T>& v) {
+StridedView<T> strided_view_of(const std::vector<T>& v) {
     return {v.data(), v.size(), 1, 1, 1};
 }
 
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < val_y.size(); ++i) val_y[i] = int32_t(i % w->sizes.back());
         CategoricalModel model = create_categorical_model("softmax", "");
         add_layers(model, w->sizes);
-        train_categorical_model(model, opt, epochs, 65535, view_of(x), view_of(y), view_of(val_x), view_of(val_y),
+        train_categorical_model(model, opt, epochs, 65535, strided_view_of(x), strided_view_of(y), strided_view_of(val_x), strided_view_of(val_y),
                                 {});
     } else {
         Vector y(x.rows), val_y(val_x.rows);
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < val_y.size(); ++i) val_y[i] = val_x.at(i, 0);
         LinearModel model = create_linear_model("linear", "");
         add_layers(model, w->sizes);
-        train_linear_model(model, opt, epochs, 65535, view_of(x), view_of(y), view_of(val_x), view_of(val_y), {});
+        train_linear_model(model, opt, epochs, 65535, strided_view_of(x), strided_view_of(y), strided_view_of(val_x), strided_view_of(val_y), {});
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s %u epochs: %.3f us per epoch\n", w->name, unsigned(epochs), seconds / epochs * 1e6);

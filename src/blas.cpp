@@ -32,7 +32,7 @@ struct Shape {
     size_t cols;
 };
 
-Shape operand_shape(const Matrix& m, Transpose t) {
+Shape operand_shape(MatrixView m, Transpose t) {
     return t == Transpose::yes ? Shape{m.cols, m.rows} : Shape{m.rows, m.cols};
 }
 
@@ -47,35 +47,63 @@ int blas_int(size_t value, Shape a, Shape b) {
 
 }  // namespace
 
-void require_product_shapes(const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b) {
+MatrixView view_of(const Matrix& m) {
+    if (m.data.size() != m.rows * m.cols)
+        throw Panic("a " + std::to_string(m.rows) + " x " + std::to_string(m.cols) + " matrix holding " +
+                    std::to_string(m.data.size()) + " elements cannot take part in a product");
+    return {m.data.data(), m.rows, m.cols, m.cols};
+}
+
+void require_product_shapes(MatrixView a, Transpose transpose_a, MatrixView b, Transpose transpose_b) {
     Shape sa = operand_shape(a, transpose_a);
     Shape sb = operand_shape(b, transpose_b);
     if (sa.cols != sb.rows)
         throw Panic("shape mismatch in matrix product: " + shape_text_of(sa) + " times " + shape_text_of(sb));
 }
 
-void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix& b,
-                 Transpose transpose_b) {
+namespace {
+
+// The product's sizes as the BLAS takes them, after every check on shapes.
+struct ProductSizes {
+    size_t m, n;
+    int bm, bn, bk, lda, ldb;
+    bool empty_sum;  // an inner or outer size of 0: all zeros, no BLAS call
+};
+
+ProductSizes product_sizes(MatrixView a, Transpose transpose_a, MatrixView b, Transpose transpose_b) {
     require_product_shapes(a, transpose_a, b, transpose_b);
     Shape sa = operand_shape(a, transpose_a);
     Shape sb = operand_shape(b, transpose_b);
-    size_t m = sa.rows, n = sb.cols, k = sa.cols;
-    bool empty_sum = m == 0 || n == 0 || k == 0;  // the BLAS need not handle these
-    // Row-major leading dimensions are the stored column counts.
-    int bm = 0, bn = 0, bk = 0, lda = 0, ldb = 0;
-    if (!empty_sum) {
-        bm = blas_int(m, sa, sb), bn = blas_int(n, sa, sb), bk = blas_int(k, sa, sb);
-        lda = blas_int(a.cols, sa, sb), ldb = blas_int(b.cols, sa, sb);
+    ProductSizes p{sa.rows, sb.cols, 0, 0, 0, 0, 0, sa.rows == 0 || sb.cols == 0 || sa.cols == 0};
+    if (!p.empty_sum) {
+        p.bm = blas_int(sa.rows, sa, sb), p.bn = blas_int(sb.cols, sa, sb), p.bk = blas_int(sa.cols, sa, sb);
+        p.lda = blas_int(a.row_stride, sa, sb), p.ldb = blas_int(b.row_stride, sa, sb);
     }
-    if (a.data.size() != a.rows * a.cols || b.data.size() != b.rows * b.cols)
-        throw Panic("matrix product of " + shape_text_of(sa) + " and " + shape_text_of(sb) +
-                    ": an operand does not hold rows x cols elements");
-    resize_matrix(c, m, n);
-    if (empty_sum) {
+    return p;
+}
+
+void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpose_a, MatrixView b,
+              Transpose transpose_b) {
+    resize_matrix(c, p.m, p.n);
+    if (p.empty_sum) {
         std::fill(c.data.begin(), c.data.end(), 0.0f);
         return;
     }
     BRENIK_SGEMM(cblas_row_major, transpose_a == Transpose::yes ? cblas_trans : cblas_no_trans,
-                 transpose_b == Transpose::yes ? cblas_trans : cblas_no_trans, bm, bn, bk, 1.0f,
-                 a.data.data(), lda, b.data.data(), ldb, 0.0f, c.data.data(), bn);
+                 transpose_b == Transpose::yes ? cblas_trans : cblas_no_trans, p.bm, p.bn, p.bk, 1.0f, a.data,
+                 p.lda, b.data, p.ldb, 0.0f, c.data.data(), p.bn);
+}
+
+}  // namespace
+
+void matmul_into(Matrix& c, MatrixView a, Transpose transpose_a, MatrixView b, Transpose transpose_b) {
+    ProductSizes p = product_sizes(a, transpose_a, b, transpose_b);
+    multiply(c, p, a, transpose_a, b, transpose_b);
+}
+
+void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b) {
+    // Shapes first (they need no elements), then the operands' element counts.
+    MatrixView shape_a{nullptr, a.rows, a.cols, a.cols}, shape_b{nullptr, b.rows, b.cols, b.cols};
+    ProductSizes p = product_sizes(shape_a, transpose_a, shape_b, transpose_b);
+    multiply(c, p, view_of(a), transpose_a, view_of(b), transpose_b);
 }

@@ -24,20 +24,20 @@ Matrix forward(Layer& layer, const Matrix& inputs, bool training) {
     return output;
 }
 
-void forward_stored(Layer& layer, bool training, Matrix& output, bool keep_pre_activation) {
-    if (layer.layer_type == "dense" && has_relu(layer)) {
-        if (keep_pre_activation)
-            dense_relu_forward_stored(layer, output);
+void forward_stored(Layer& layer, bool training, Matrix& output, bool keep_pre_activation,
+                    const MatrixView* samples) {
+    if (layer.layer_type == "dense") {
+        MatrixView inputs = samples != nullptr ? *samples : view_of(layer.inputs);
+        if (has_relu(layer))
+            dense_relu_forward_into(layer, inputs, output, keep_pre_activation);
         else
-            dense_relu_forward_unstored(layer, output);
+            dense_forward_into(layer, inputs, output);
         return;
     }
     // With a ReLU the layer's own output is kept as activation_inputs and the
     // ReLU writes the result; without one the layer writes the result.
     Matrix& own_output = has_relu(layer) ? layer.activation_inputs : output;
-    if (layer.layer_type == "dense")
-        dense_forward_stored(layer, own_output);
-    else if (layer.layer_type == "dropout")
+    if (layer.layer_type == "dropout")
         dropout_forward_stored(layer, training, own_output);
     else
         own_output = Matrix();  // unknown layer types give 0 x 0
@@ -51,16 +51,18 @@ Matrix backward(Layer& layer, const Matrix& dvalues) {
     return result;
 }
 
-void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix* relu_output) {
-    if (layer.layer_type == "dense" && has_relu(layer)) {
-        dense_relu_backward_into(layer, dvalues, dinputs, relu_output ? *relu_output : layer.activation_inputs);
+void backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix* relu_output,
+                   const MatrixView* samples) {
+    if (layer.layer_type == "dense") {
+        MatrixView inputs = samples != nullptr ? *samples : view_of(layer.inputs);
+        if (has_relu(layer))
+            dense_relu_backward_into(layer, inputs, dvalues, dinputs,
+                                     relu_output != nullptr ? *relu_output : layer.activation_inputs);
+        else
+            dense_backward_into(layer, inputs, dvalues, dinputs);
         return;
     }
     if (has_relu(layer)) relu_backward_in_place(layer.activation_inputs, dvalues);
-    if (layer.layer_type == "dense") {
-        dense_backward_into(layer, dvalues, dinputs);
-        return;
-    }
     if (layer.layer_type == "dropout") dropout_backward_in_place(layer, dvalues);
     if (dinputs == nullptr) return;
     // Dropout and the ReLU of an unknown layer type pass the gradient through;

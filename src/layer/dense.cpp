@@ -19,16 +19,16 @@ const float* bias_row(const Layer& layer, const Matrix& output) {
 }
 
 // The failures of the backward products, raised before the layer is touched.
-void require_backward_shapes(const Layer& layer, const Matrix& dvalues) {
-    require_product_shapes(dvalues, Transpose::no, layer.weights, Transpose::yes);
-    require_product_shapes(layer.inputs, Transpose::yes, dvalues, Transpose::no);
+void require_backward_shapes(const Layer& layer, MatrixView inputs, const Matrix& dvalues) {
+    require_product_shapes(view_of(dvalues), Transpose::no, view_of(layer.weights), Transpose::yes);
+    require_product_shapes(inputs, Transpose::yes, view_of(dvalues), Transpose::no);
 }
 
 // The products of the backward step, then the regulariser terms, in the
 // documented order (the bias sums are already in dbiases).
-void finish_backward(Layer& layer, const Matrix& dvalues, Matrix* dinputs) {
+void finish_backward(Layer& layer, MatrixView inputs, const Matrix& dvalues, Matrix* dinputs) {
     if (dinputs != nullptr) matmul_into(*dinputs, dvalues, Transpose::no, layer.weights, Transpose::yes);
-    matmul_into(layer.dweights, layer.inputs, Transpose::yes, dvalues, Transpose::no);
+    matmul_into(layer.dweights, inputs, Transpose::yes, view_of(dvalues), Transpose::no);
     Vector& dbiases = layer.dbiases;
 
     const Matrix& weights = layer.weights;
@@ -75,12 +75,12 @@ void dense_initialize(Layer& layer) {
 Matrix dense_forward(Layer& layer, const Matrix& inputs) {
     layer.inputs = inputs;
     Matrix output;
-    dense_forward_stored(layer, output);
+    dense_forward_into(layer, view_of(layer.inputs), output);
     return output;
 }
 
-void dense_forward_stored(Layer& layer, Matrix& output) {
-    matmul_into(output, layer.inputs, Transpose::no, layer.weights, Transpose::no);
+void dense_forward_into(const Layer& layer, MatrixView inputs, Matrix& output) {
+    matmul_into(output, inputs, Transpose::no, view_of(layer.weights), Transpose::no);
     const float* biases = bias_row(layer, output);
     size_t cols = output.cols;
     for (size_t i = 0; i < output.rows; ++i) {
@@ -89,9 +89,20 @@ void dense_forward_stored(Layer& layer, Matrix& output) {
     }
 }
 
-void dense_relu_forward_stored(Layer& layer, Matrix& output) {
+void dense_relu_forward_into(Layer& layer, MatrixView inputs, Matrix& output, bool keep_pre_activation) {
+    if (!keep_pre_activation) {
+        // The product in output, then the bias add and the ReLU there in place.
+        matmul_into(output, inputs, Transpose::no, view_of(layer.weights), Transpose::no);
+        const float* biases = bias_row(layer, output);
+        size_t cols = output.cols;
+        for (size_t i = 0; i < output.rows; ++i) {
+            float* row = output.row(i);
+            for (size_t j = 0; j < cols; ++j) row[j] = relu_of(row[j] + biases[j]);
+        }
+        return;
+    }
     Matrix& pre_activation = layer.activation_inputs;
-    matmul_into(pre_activation, layer.inputs, Transpose::no, layer.weights, Transpose::no);
+    matmul_into(pre_activation, inputs, Transpose::no, view_of(layer.weights), Transpose::no);
     const float* biases = bias_row(layer, pre_activation);
     resize_matrix(output, pre_activation.rows, pre_activation.cols);
     size_t cols = output.cols;
@@ -105,24 +116,14 @@ void dense_relu_forward_stored(Layer& layer, Matrix& output) {
     }
 }
 
-void dense_relu_forward_unstored(Layer& layer, Matrix& output) {
-    matmul_into(output, layer.inputs, Transpose::no, layer.weights, Transpose::no);
-    const float* biases = bias_row(layer, output);
-    size_t cols = output.cols;
-    for (size_t i = 0; i < output.rows; ++i) {
-        float* row = output.row(i);
-        for (size_t j = 0; j < cols; ++j) row[j] = relu_of(row[j] + biases[j]);
-    }
-}
-
 Matrix dense_backward(Layer& layer, const Matrix& dvalues) {
     Matrix dinputs;
-    dense_backward_into(layer, dvalues, &dinputs);
+    dense_backward_into(layer, view_of(layer.inputs), dvalues, &dinputs);
     return dinputs;
 }
 
-void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs) {
-    require_backward_shapes(layer, dvalues);
+void dense_backward_into(Layer& layer, MatrixView inputs, const Matrix& dvalues, Matrix* dinputs) {
+    require_backward_shapes(layer, inputs, dvalues);
     Vector& dbiases = layer.dbiases;
     dbiases.assign(dvalues.cols, 0.0f);
     float* sums = dbiases.data();
@@ -131,12 +132,13 @@ void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs) {
         const float* row = dvalues.row(i);
         for (size_t j = 0; j < cols; ++j) sums[j] = sums[j] + row[j];
     }
-    finish_backward(layer, dvalues, dinputs);
+    finish_backward(layer, inputs, dvalues, dinputs);
 }
 
-void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix& relu_reference) {
+void dense_relu_backward_into(Layer& layer, MatrixView inputs, Matrix& dvalues, Matrix* dinputs,
+                              const Matrix& relu_reference) {
     require_covers(relu_reference, dvalues.rows, dvalues.cols);
-    require_backward_shapes(layer, dvalues);
+    require_backward_shapes(layer, inputs, dvalues);
     Vector& dbiases = layer.dbiases;
     dbiases.assign(dvalues.cols, 0.0f);
     float* sums = dbiases.data();
@@ -149,5 +151,5 @@ void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, co
             sums[j] = sums[j] + d[j];
         }
     }
-    finish_backward(layer, dvalues, dinputs);
+    finish_backward(layer, inputs, dvalues, dinputs);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "array.hpp"
+#include "blas.hpp"
 #include "layer/layer.hpp"
 
 // weights := n_inputs x n_neurons standard normal deviates times 0.01; biases := n_neurons zeros.
@@ -9,26 +10,28 @@ Matrix dense_forward(Layer& layer, const Matrix& inputs);
 // dvalues: samples x n_neurons; writes dweights, dbiases; returns samples x n_inputs.
 Matrix dense_backward(Layer& layer, const Matrix& dvalues);
 
-// dense_forward on the input already stored in layer.inputs, into output's
-// storage (which must not be layer.inputs).
-void dense_forward_stored(Layer& layer, Matrix& output);
-// dense_backward with the input gradient written into *dinputs' storage, or
-// not computed at all when dinputs is null. Shape failures of the products are
-// raised before the layer is touched.
-void dense_backward_into(Layer& layer, const Matrix& dvalues, Matrix* dinputs);
+// The steps for a loop that owns its storage. `inputs` is what the layer's
+// forward received: its stored copy (view_of(layer.inputs)) or the samples
+// themselves for a first layer; it is read, never stored here.
 
-// dense_forward_stored followed by the ReLU, in one pass over the product:
-// activation_inputs := inputs · weights + biases, output := its ReLU.
-void dense_relu_forward_stored(Layer& layer, Matrix& output);
-// The same output without storing the pre-activation output (activation_inputs
-// is left as it was): the product is made in output and the bias add and ReLU
-// happen there in place. For a pass whose pre-activation output nobody reads;
-// its backward step takes the ReLU's output as relu_reference.
-void dense_relu_forward_unstored(Layer& layer, Matrix& output);
+// output := inputs · weights + biases, into output's storage.
+void dense_forward_into(const Layer& layer, MatrixView inputs, Matrix& output);
+// The dense step followed by a ReLU, fused into one pass over the product:
+// activation_inputs := inputs · weights + biases, output := its ReLU. With
+// keep_pre_activation false, for a pass whose pre-activation output nobody
+// reads, the product is made in output and biases and ReLU are applied there
+// in place; activation_inputs is left as it was (the backward step then takes
+// the ReLU's output as relu_reference).
+void dense_relu_forward_into(Layer& layer, MatrixView inputs, Matrix& output, bool keep_pre_activation);
+// dense_backward with the input gradient written into *dinputs' storage, or
+// not computed at all when dinputs is null. Shape failures of the products
+// are raised before the layer is touched.
+void dense_backward_into(Layer& layer, MatrixView inputs, const Matrix& dvalues, Matrix* dinputs);
 // The ReLU's backward followed by dense_backward_into, with the ReLU's pass
 // and the bias sums fused: dvalues (w.r.t. the ReLU's output) becomes the
 // gradient w.r.t. the dense output in place. relu_reference is the
 // pre-activation output (activation_inputs) or the ReLU's output of the same
 // pass: relu_of(z) <= 0 exactly where z <= 0, NaN where z is NaN, so either
 // gives the same gradient.
-void dense_relu_backward_into(Layer& layer, Matrix& dvalues, Matrix* dinputs, const Matrix& relu_reference);
+void dense_relu_backward_into(Layer& layer, MatrixView inputs, Matrix& dvalues, Matrix* dinputs,
+                              const Matrix& relu_reference);

@@ -1,5 +1,6 @@
 #include "model/training.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -10,12 +11,34 @@ Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool tra
     return out;
 }
 
-PassStorage make_pass_storage(size_t layer_count, Matrix samples) {
+namespace {
+
+// Whether a product can read the caller's samples in place: rows of
+// contiguous floats, each row starting at least a row's length after the last.
+bool rows_contiguous(const StridedView<float>& v) {
+    bool columns_contiguous = v.col_stride == 1 || v.cols <= 1;
+    bool rows_apart = v.rows <= 1 || v.row_stride >= ptrdiff_t(v.cols == 0 ? 1 : v.cols);
+    return columns_contiguous && rows_apart && (v.base != nullptr || v.rows == 0 || v.cols == 0);
+}
+
+}  // namespace
+
+PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedView<float>& samples) {
+    size_t layer_count = layers.size();
     PassStorage pass;
     pass.inputs.resize(layer_count == 0 ? 1 : layer_count);
-    pass.inputs[0] = std::move(samples);
     pass.activation_inputs.resize(layer_count);
     pass.outputs.resize(layer_count);
+    if (layer_count > 0 && layers[0].layer_type == "dense" && rows_contiguous(samples)) {
+        // Never written to, and the caller's array outlives the call.
+        size_t row_stride = samples.rows <= 1 ? std::max<size_t>(samples.cols, 1) : size_t(samples.row_stride);
+        pass.samples = MatrixView{samples.base, samples.rows, samples.cols, row_stride};
+        pass.borrowed = samples;
+        pass.borrows = true;
+    } else {
+        pass.inputs[0] = to_owned_matrix(samples);
+        pass.samples = view_of(pass.inputs[0]);  // stays valid: moving or swapping a vector keeps its buffer
+    }
     return pass;
 }
 
@@ -59,14 +82,19 @@ Matrix& output_of(std::vector<Layer>& layers, PassStorage& pass, size_t i) {
 const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training,
                                     bool keep_pre_activation) {
     if (layers.empty()) return pass.inputs[0];
-    for (size_t i = 0; i < layers.size(); ++i)
-        forward_stored(layers[i], training, output_of(layers, pass, i), keep_pre_activation);
+    for (size_t i = 0; i < layers.size(); ++i) {
+        const MatrixView* samples = i == 0 && layers[0].layer_type == "dense" ? &pass.samples : nullptr;
+        forward_stored(layers[i], training, output_of(layers, pass, i), keep_pre_activation, samples);
+    }
     return pass.outputs.back();
 }
 
 void layers_backward_stored(std::vector<Layer>& layers, PassStorage& pass, std::vector<Matrix>& gradients) {
-    for (size_t i = layers.size(); i-- > 0;)
-        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr, &output_of(layers, pass, i));
+    for (size_t i = layers.size(); i-- > 0;) {
+        const MatrixView* samples = i == 0 && layers[0].layer_type == "dense" ? &pass.samples : nullptr;
+        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr, &output_of(layers, pass, i),
+                      samples);
+    }
 }
 
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers) {

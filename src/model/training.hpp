@@ -46,15 +46,34 @@ Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool tra
 // latest one, and are parked here while the other pass runs; both passes thus
 // reuse their storage every epoch, and the layers always hold what the latest
 // pass stored, as a saved file must show.
+//
+// The samples: a dense first layer reads them where they lie, through
+// `samples`: in the caller's array when its rows are contiguous floats (no
+// copy at all), else in the owned copy in inputs[0]. Any other first layer
+// gets the owned copy as its stored inputs, as forward would give it.
 struct PassStorage {
-    std::vector<Matrix> inputs;             // per layer (at least one): [0] holds the samples
+    std::vector<Matrix> inputs;             // per layer (at least one): [0] the owned copy of the samples
     std::vector<Matrix> activation_inputs;  // per layer
     std::vector<Matrix> outputs;            // per layer: its output when the next layer keeps no inputs
     Matrix model_output;                    // after an output step that makes a new matrix
+    MatrixView samples;                     // what a dense first layer reads
+    StridedView<float> borrowed;            // the caller's samples when `samples` shows them, else empty
+    bool borrows = false;
 };
 
-// Storage for `layer_count` layers whose first layer will read `samples`.
-PassStorage make_pass_storage(size_t layer_count, Matrix samples);
+// Storage for the pass over `samples` through `layers`.
+PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedView<float>& samples);
+
+// Runs `save` with the first layer's stored inputs holding the latest pass's
+// samples, as forward would have stored them: a copy while `save` runs when
+// the first layer reads them from the caller's array.
+template <class Save>
+void with_stored_samples(std::vector<Layer>& layers, const PassStorage* held, Save save) {
+    bool lend = held != nullptr && held->borrows;
+    if (lend) layers[0].inputs = to_owned_matrix(held->borrowed);
+    save();
+    if (lend) layers[0].inputs = Matrix();
+}
 
 // Drops the forward copies a model brought along: the first pass of a run
 // replaces every one of them before anything can read or save them.
@@ -189,15 +208,13 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
     check_sample_count("x", x.rows, "y", y.rows);
     if (schedule.with_validation) check_sample_count("val_x", val_x.rows, "val_y", val_y.rows);
 
-    // The one owned copy of each sample matrix; the passes read it where it lies.
-    size_t layer_count = model.layers.size();
     RunStorage storage;
-    storage.training = make_pass_storage(layer_count, to_owned_matrix(x));
-    storage.gradients.resize(layer_count == 0 ? 1 : layer_count);
+    storage.training = make_pass_storage(model.layers, x);
+    storage.gradients.resize(model.layers.empty() ? 1 : model.layers.size());
     TrainingData<Kind> data;
     data.y = Kind::owned_targets(y);
     if (schedule.with_validation) {
-        storage.validation = make_pass_storage(layer_count, to_owned_matrix(val_x));
+        storage.validation = make_pass_storage(model.layers, val_x);
         data.val_y = Kind::owned_targets(val_y);
     }
     clear_forward_copies(model.layers);
@@ -209,7 +226,8 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
         if (schedule.with_validation) validation_pass<Kind>(model, data, storage, schedule, hooks);
         // Strictly lower only: false for NaN, and epoch 1 set best_loss to its own loss.
         if (!model.save_best_params.empty() && best_loss > data_loss) {
-            save_model_file(model, model.save_best_params);
+            with_stored_samples(model.layers, storage.held,
+                                [&] { save_model_file(model, model.save_best_params); });
             best_loss = data_loss;
         }
     }

@@ -118,10 +118,10 @@ void reference_train(typename R::Model model, DynamicOptimizer opt, uint16_t num
 // ---- running both -------------------------------------------------------------------
 
 template <class T>
-StridedView<T> view_of(const std::vector<T>& v) {
+StridedView<T> strided_view_of(const std::vector<T>& v) {
     return {v.data(), v.size(), 1, 1, 1};
 }
-StridedView<float> view_of(const Matrix& m) {
+StridedView<float> strided_view_of(const Matrix& m) {
     return {m.data.data(), m.rows, m.cols, ptrdiff_t(m.cols), 1};
 }
 
@@ -260,7 +260,7 @@ TEST(TrainingLoop, LinearMatchesThePerLayerOperations) {
         const Matrix& vx = c.val_rows ? val_x : no_rows;
         Vector vy = c.val_rows ? val_y : Vector();
         Outcome loop = run_captured(path, [&] {
-            train_linear_model(model, opt, 6, 6, view_of(x), view_of(y), view_of(vx), view_of(vy), {});
+            train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx), strided_view_of(vy), {});
         });
         Outcome reference = run_captured(path, [&] { reference_train<LinearReference>(model, opt, 6, x, y, vx, vy); });
         EXPECT_EQ(loop.failure, reference.failure) << c.name;
@@ -283,12 +283,58 @@ TEST(TrainingLoop, CategoricalMatchesThePerLayerOperations) {
         const Matrix& vx = c.val_rows ? val_x : no_rows;
         LabelVector vy = c.val_rows ? val_y : LabelVector();
         Outcome loop = run_captured(path, [&] {
-            train_categorical_model(model, opt, 6, 6, view_of(x), view_of(y), view_of(vx), view_of(vy), {});
+            train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx), strided_view_of(vy), {});
         });
         Outcome reference =
             run_captured(path, [&] { reference_train<CategoricalReference>(model, opt, 6, x, y, vx, vy); });
         EXPECT_EQ(loop.failure, reference.failure) << c.name;
         EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
         EXPECT_EQ(difference(loop.file, reference.file), "") << c.name;
+    }
+}
+
+TEST(TrainingLoop, SampleLayoutsGiveTheSameRun) {
+    // The samples are read in place when their rows are contiguous (also with
+    // gaps between rows), else copied: the lines and the file are the same.
+    Matrix x = samples(40, 3, 5), val_x = samples(9, 3, 6);
+    Vector y = regression_targets(x), val_y = regression_targets(val_x);
+    auto layouts = [](const Matrix& m, std::vector<float>& storage) {
+        // every other row of a twice-as-tall buffer, and column-major storage
+        storage.assign(m.rows * m.cols * 3, -7.0f);
+        float* gapped = storage.data();
+        float* column_major = storage.data() + 2 * m.rows * m.cols;
+        for (size_t i = 0; i < m.rows; ++i)
+            for (size_t j = 0; j < m.cols; ++j) {
+                gapped[2 * i * m.cols + j] = m.at(i, j);
+                column_major[j * m.rows + i] = m.at(i, j);
+            }
+        return std::vector<StridedView<float>>{
+            strided_view_of(m),
+            {gapped, m.rows, m.cols, ptrdiff_t(2 * m.cols), 1},
+            {column_major, m.rows, m.cols, 1, ptrdiff_t(m.rows)},
+        };
+    };
+    std::vector<float> x_storage, val_storage;
+    std::vector<StridedView<float>> x_views = layouts(x, x_storage), val_views = layouts(val_x, val_storage);
+    Matrix no_rows;
+    for (bool validation : {true, false}) {
+        std::string path = testing::TempDir() + "training_test_model.json";
+        LinearModel model = create_linear_model("linear", path);
+        model.layers = {layer_of(3, 8, "dense", "relu"), layer_of(8, 1, "dense", "")};
+        DynamicOptimizer opt = create_optimizer("adam", 0.05f, 0.0f);
+        Outcome reference = run_captured(path, [&] {
+            reference_train<LinearReference>(model, opt, 5, x, y, validation ? val_x : no_rows,
+                                             validation ? val_y : Vector());
+        });
+        ASSERT_FALSE(reference.file.empty());
+        for (size_t k = 0; k < x_views.size(); ++k) {
+            Outcome loop = run_captured(path, [&] {
+                train_linear_model(model, opt, 5, 5, x_views[k], strided_view_of(y),
+                                   validation ? val_views[k] : strided_view_of(no_rows),
+                                   strided_view_of(validation ? val_y : Vector()), {});
+            });
+            EXPECT_EQ(difference(loop.lines, reference.lines), "") << "layout " << k << " " << validation;
+            EXPECT_EQ(difference(loop.file, reference.file), "") << "layout " << k << " " << validation;
+        }
     }
 }
