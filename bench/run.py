@@ -416,7 +416,7 @@ def run_file_io():
 
 
 MEMORY_PROBE = r"""
-import resource, sys, numpy as np, brenik
+import sys, numpy as np, brenik
 def rss():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * 4096
@@ -431,7 +431,10 @@ m = brenik.create_categorical_model("softmax", "")
 m = brenik.add_categorical_model_layer(m, 784, 128, "dense", "relu")
 m = brenik.add_categorical_model_layer(m, 128, 10, "dense")
 brenik.train_categorical_model(m, brenik.create_optimizer("adam", 0.001, 0.0), 2, 65535, x, y, vx, vy)
-peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 - base
+# The peak of this process's own memory: VmHWM starts afresh at exec, while
+# ru_maxrss would carry the parent's peak over from the fork.
+with open("/proc/self/status") as f:
+    peak = next(int(l.split()[1]) for l in f if l.startswith("VmHWM:")) * 1024 - base
 hidden = (60000 + 10000) * (128 + 10) * 4 * 2
 print(peak, arrays, x.nbytes, hidden)
 """
