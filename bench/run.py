@@ -2,11 +2,13 @@
 
 Runs, interleaved in one process: brenik, a vectorised NumPy float32 loop of the
 same full-batch "adam" training (validation pass included), PyTorch on the CPU,
-and scikit-learn's MLP run full batch. Prints medians with their spread and the
-ratio of each to brenik, plus a lower bound: the epoch's matrix products alone
-through brenik's own OpenBLAS, with and without the first layer's input
-gradient (which training discards). Then model-file throughput and the peak
-memory of a large training call.
+and scikit-learn's MLP run full batch. Prints medians with their spread (half
+the range, relative to the median) and the ratio of each to brenik, plus a
+lower bound: the epoch's matrix products alone through brenik's own OpenBLAS,
+with and without the first layer's input gradient (which training discards).
+"brenik" is a whole training call divided by its epochs; "brenik+1" is what
+each further epoch costs (a call of E epochs minus a call of 1, over E - 1).
+Then model-file throughput and the peak memory of a large training call.
 
     python bench/run.py [--quick] [--only training|file|memory] [--workloads W1,W3]
                         [--runners numpy,torch,sklearn]
