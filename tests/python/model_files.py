@@ -39,6 +39,20 @@ def shortest(value):
     return np.format_float_positional(np.float32(value), unique=True, trim="-")
 
 
+def linear():
+    """An empty regression model that writes no file."""
+    return brenik.create_linear_model("linear", "")
+
+
+def categorical():
+    """An empty classification model that writes no file."""
+    return brenik.create_categorical_model("softmax", "")
+
+
+def optimizer():
+    return brenik.create_optimizer("sgd", 0.1, 0.0)
+
+
 def expect_panic(fn, *args):
     """Runs fn(*args), which must raise PanicException; returns its message."""
     with pytest.raises(BaseException) as info:

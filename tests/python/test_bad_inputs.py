@@ -16,23 +16,12 @@ import numpy as np
 import pytest
 
 import brenik
-from model_files import NO_VALIDATION, dense_layer, f32, i32, python_child
+from model_files import (NO_VALIDATION, categorical, dense_layer, f32, i32, linear,
+                         optimizer, python_child)
 
 X = np.array([[0.5, 1.0], [1.5, -1.0], [2.0, 0.0]], np.float32)
 Y = np.array([1.0, 0.0, 2.0], np.float32)
 LABELS = np.array([1, 0, 1], np.int32)
-
-
-def linear():
-    return brenik.create_linear_model("linear", "")
-
-
-def categorical():
-    return brenik.create_categorical_model("softmax", "")
-
-
-def optimizer():
-    return brenik.create_optimizer("sgd", 0.1, 0.0)
 
 
 # The parameters of every function, each with its kind and a value that works.

@@ -7,22 +7,11 @@ import numpy as np
 import pytest
 
 import brenik
+from model_files import categorical, linear, optimizer
 
 X = np.zeros((1, 1), np.float32)
 Y = np.zeros(1, np.float32)
 LABELS = np.zeros(1, np.int32)
-
-
-def linear():
-    return brenik.create_linear_model("linear", "")
-
-
-def categorical():
-    return brenik.create_categorical_model("softmax", "")
-
-
-def optimizer():
-    return brenik.create_optimizer("sgd", 0.1, 0.0)
 
 
 def raised(call):

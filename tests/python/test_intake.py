@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import brenik
+from model_files import categorical, linear, optimizer
 
 # Rows have distinct maxima, so the arg-max of a row shows which columns were read.
 MATRIX = np.array([[5, 1, 2], [0, 9, 3], [1, 2, 8], [7, 6, 0]], np.float32)
@@ -17,18 +18,6 @@ TARGETS = np.array([1.5, 0, 2, 7.25], np.float32)
 LABELS = np.array([2, 1, 0, 2], np.int32)
 X = np.zeros((2, 3), np.float32)
 Y = np.zeros(2, np.float32)
-
-
-def linear():
-    return brenik.create_linear_model("linear", "")
-
-
-def categorical():
-    return brenik.create_categorical_model("softmax", "")
-
-
-def optimizer():
-    return brenik.create_optimizer("sgd", 0.1, 0.0)
 
 
 class Subclass(np.ndarray):
