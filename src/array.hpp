@@ -61,6 +61,16 @@ float array_sum_of(size_t n, Term term) {
 inline float array_sum(const Vector& v) { return array_sum(v.data(), v.size()); }
 inline float array_sum(const Matrix& m) { return array_sum(m.data.data(), m.data.size()); }
 
+// A read-only row-major operand that need not own its storage: rows x cols
+// floats, row i starting at data + i * row_stride (row_stride >= cols, the
+// BLAS's leading dimension). A Matrix is viewed with row_stride = cols.
+struct MatrixView {
+    const float* data = nullptr;
+    size_t rows = 0;
+    size_t cols = 0;
+    size_t row_stride = 0;
+};
+
 // A read-only view of caller memory with strides in elements (possibly
 // negative), as handed over by the array intake before it is copied.
 template <class T>

@@ -6,16 +6,6 @@
 
 enum class Transpose { no, yes };
 
-// A read-only row-major operand that need not own its storage: rows x cols
-// floats, row i starting at data + i * row_stride (row_stride >= cols, the
-// BLAS's leading dimension). A Matrix is viewed with row_stride = cols.
-struct MatrixView {
-    const float* data = nullptr;
-    size_t rows = 0;
-    size_t cols = 0;
-    size_t row_stride = 0;
-};
-
 // The whole of m; panics when m does not hold rows x cols elements.
 MatrixView view_of(const Matrix& m);
 

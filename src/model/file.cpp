@@ -56,11 +56,11 @@ void write_all(int fd, const char* bytes, size_t n) {
 
 // Writes the text to an open file and closes it; throws WriteFailed.
 template <class Model>
-void write_file(int fd, const Model& model) {
+void write_file(int fd, const Model& model, const MatrixView* first_layer_inputs) {
     JsonSink sink;
     sink.flush = [fd](const char* bytes, size_t n) { write_all(fd, bytes, n); };
     try {
-        write_model_json(sink, model);
+        write_model_json(sink, model, first_layer_inputs);
     } catch (...) {
         ::close(fd);
         throw;
@@ -153,27 +153,27 @@ SaveTarget save_target(const std::string& path) {
 }
 
 template <class Model>
-void save_in_place(const Model& model, const std::string& path) {
+void save_in_place(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) fail_create(path, errno);
     try {
-        write_file(fd, model);
+        write_file(fd, model, first_layer_inputs);
     } catch (const WriteFailed& failed) {
         warn_write_failed(path, failed.error, false);
     }
 }
 
 template <class Model>
-void save(const Model& model, const std::string& path) {
+void save(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
     refuse_nul(path);
     SaveTarget target = save_target(path);
-    if (target.in_place) return save_in_place(model, path);
+    if (target.in_place) return save_in_place(model, path, first_layer_inputs);
     std::string temp;
     int fd = create_temp(target.path, temp);
     if (fd < 0) fail_create(path, errno);
     if (target.exists) ::fchmod(fd, target.mode);  // keep the replaced file's permissions
     try {
-        write_file(fd, model);
+        write_file(fd, model, first_layer_inputs);
     } catch (const WriteFailed& failed) {
         ::unlink(temp.c_str());
         warn_write_failed(path, failed.error, target.exists);
@@ -275,8 +275,13 @@ Model load(const std::string& path, Model (*parse)(std::string_view)) {
 
 }  // namespace
 
-void save_model_file(const LinearModel& model, const std::string& path) { save(model, path); }
-void save_model_file(const CategoricalModel& model, const std::string& path) { save(model, path); }
+void save_model_file(const LinearModel& model, const std::string& path, const MatrixView* first_layer_inputs) {
+    save(model, path, first_layer_inputs);
+}
+void save_model_file(const CategoricalModel& model, const std::string& path,
+                     const MatrixView* first_layer_inputs) {
+    save(model, path, first_layer_inputs);
+}
 
 LinearModel load_linear_model_file(const std::string& path) {
     return load(path, parse_linear_model);

@@ -10,8 +10,12 @@
 // directory renamed over the target, so a failed write never destroys the
 // previous file. Panics (OS error) when the file cannot be created; a later
 // write error removes the temporary file, warns on stderr and returns.
-void save_model_file(const LinearModel& model, const std::string& path);
-void save_model_file(const CategoricalModel& model, const std::string& path);
+// A non-null first_layer_inputs is saved as the first layer's `inputs`: a
+// training run that reads the samples where they lie stores no copy of them.
+void save_model_file(const LinearModel& model, const std::string& path,
+                     const MatrixView* first_layer_inputs = nullptr);
+void save_model_file(const CategoricalModel& model, const std::string& path,
+                     const MatrixView* first_layer_inputs = nullptr);
 
 // Panics with the OS error, or with the reader's description and line:column.
 LinearModel load_linear_model_file(const std::string& path);

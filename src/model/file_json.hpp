@@ -19,9 +19,13 @@ struct JsonSink {
     size_t used = 0;
 };
 
-// Writes the whole compact text and flushes the rest of the buffer.
-void write_model_json(JsonSink& sink, const LinearModel& model);
-void write_model_json(JsonSink& sink, const CategoricalModel& model);
+// Writes the whole compact text and flushes the rest of the buffer. A
+// non-null first_layer_inputs is written as the first layer's `inputs`, in
+// place of what the layer holds (see save_model_file).
+void write_model_json(JsonSink& sink, const LinearModel& model,
+                      const MatrixView* first_layer_inputs = nullptr);
+void write_model_json(JsonSink& sink, const CategoricalModel& model,
+                      const MatrixView* first_layer_inputs = nullptr);
 
 // The whole text in memory.
 std::string model_json(const LinearModel& model);

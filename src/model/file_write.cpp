@@ -68,21 +68,37 @@ void put_string(JsonSink& sink, const std::string& text) {
 
 // The hot loop of a model file: inputs and masks hold one float per sample
 // and column. Each number is formatted straight into the buffer, whose
-// position stays in a register between flushes.
-void put_floats(JsonSink& sink, const float* values, size_t count) {
-    put(sink, "[");
+// position stays in a register between flushes. `first` says whether
+// values[0] opens the array (no comma before it).
+void put_float_run(JsonSink& sink, const float* values, size_t count, bool first) {
     size_t i = 0;
     while (i < count) {
         char* out = reserve(sink, json_float_max_chars + 1);
         const char* limit = sink.buffer.data() + sink.buffer.size() - (json_float_max_chars + 1);
         for (; i < count && out <= limit; ++i) {
             *out = ',';
-            out += i > 0;
+            out += i > 0 || !first;
             out = write_json_float(out, values[i]);
         }
         commit(sink, out);
     }
+}
+
+void put_floats(JsonSink& sink, const float* values, size_t count) {
+    put(sink, "[");
+    put_float_run(sink, values, count, true);
     put(sink, "]");
+}
+
+void put_matrix(JsonSink& sink, MatrixView m) {
+    put(sink, "{\"v\":1,\"dim\":[");
+    put_unsigned(sink, m.rows);
+    put(sink, ",");
+    put_unsigned(sink, m.cols);
+    put(sink, "],\"data\":[");
+    if (m.cols > 0)  // a view of no columns may have no storage to point into
+        for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
+    put(sink, "]}");
 }
 
 void put_matrix(JsonSink& sink, const Matrix& m) {
@@ -91,13 +107,7 @@ void put_matrix(JsonSink& sink, const Matrix& m) {
     if (m.data.size() != checked_element_count(m.rows, m.cols))
         throw Panic("cannot save a " + std::to_string(m.rows) + " x " + std::to_string(m.cols) +
                     " matrix holding " + std::to_string(m.data.size()) + " elements");
-    put(sink, "{\"v\":1,\"dim\":[");
-    put_unsigned(sink, m.rows);
-    put(sink, ",");
-    put_unsigned(sink, m.cols);
-    put(sink, "],\"data\":");
-    put_floats(sink, m.data.data(), m.data.size());
-    put(sink, "}");
+    put_matrix(sink, MatrixView{m.data.data(), m.rows, m.cols, m.cols});
 }
 
 void put_vector(JsonSink& sink, const Vector& v) {
@@ -108,7 +118,7 @@ void put_vector(JsonSink& sink, const Vector& v) {
     put(sink, "}");
 }
 
-void put_layer(JsonSink& sink, const Layer& layer) {
+void put_layer(JsonSink& sink, const Layer& layer, const MatrixView* inputs) {
     put(sink, "{\"layer_type\":");
     put_string(sink, layer.layer_type);
     put(sink, ",\"activation_type\":");
@@ -130,7 +140,10 @@ void put_layer(JsonSink& sink, const Layer& layer) {
     put(sink, ",\"bias_regularizer_l2\":");
     put_float(sink, layer.bias_regularizer_l2);
     put(sink, ",\"inputs\":");
-    put_matrix(sink, layer.inputs);
+    if (inputs != nullptr)
+        put_matrix(sink, *inputs);
+    else
+        put_matrix(sink, layer.inputs);
     put(sink, ",\"activation_inputs\":");
     put_matrix(sink, layer.activation_inputs);
     put(sink, ",\"dweights\":");
@@ -154,11 +167,11 @@ void put_layer(JsonSink& sink, const Layer& layer) {
 
 // "layers", "output_type", "loss_type", "acc_type": the keys both models share.
 template <class Model>
-void put_model_head(JsonSink& sink, const Model& model) {
+void put_model_head(JsonSink& sink, const Model& model, const MatrixView* first_layer_inputs) {
     put(sink, "{\"layers\":[");
     for (size_t i = 0; i < model.layers.size(); ++i) {
         if (i > 0) put(sink, ",");
-        put_layer(sink, model.layers[i]);
+        put_layer(sink, model.layers[i], i == 0 ? first_layer_inputs : nullptr);
     }
     put(sink, "],\"output_type\":");
     put_string(sink, model.output_type);
@@ -185,8 +198,8 @@ std::string text_of(const Model& model) {
 
 }  // namespace
 
-void write_model_json(JsonSink& sink, const LinearModel& model) {
-    put_model_head(sink, model);
+void write_model_json(JsonSink& sink, const LinearModel& model, const MatrixView* first_layer_inputs) {
+    put_model_head(sink, model, first_layer_inputs);
     put(sink, ",\"acc_precision\":");
     put_float(sink, model.acc_precision);
     put(sink, ",\"save_best_params\":");
@@ -195,8 +208,8 @@ void write_model_json(JsonSink& sink, const LinearModel& model) {
     finish(sink);
 }
 
-void write_model_json(JsonSink& sink, const CategoricalModel& model) {
-    put_model_head(sink, model);
+void write_model_json(JsonSink& sink, const CategoricalModel& model, const MatrixView* first_layer_inputs) {
+    put_model_head(sink, model, first_layer_inputs);
     put(sink, ",\"save_best_params\":");
     put_string(sink, model.save_best_params);
     put(sink, "}");

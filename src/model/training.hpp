@@ -57,22 +57,18 @@ struct PassStorage {
     std::vector<Matrix> outputs;            // per layer: its output when the next layer keeps no inputs
     Matrix model_output;                    // after an output step that makes a new matrix
     MatrixView samples;                     // what a dense first layer reads
-    StridedView<float> borrowed;            // the caller's samples when `samples` shows them, else empty
     bool borrows = false;
 };
 
 // Storage for the pass over `samples` through `layers`.
 PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedView<float>& samples);
 
-// Runs `save` with the first layer's stored inputs holding the latest pass's
-// samples, as forward would have stored them: a copy while `save` runs when
-// the first layer reads them from the caller's array.
-template <class Save>
-void with_stored_samples(std::vector<Layer>& layers, const PassStorage* held, Save save) {
-    bool lend = held != nullptr && held->borrows;
-    if (lend) layers[0].inputs = to_owned_matrix(held->borrowed);
-    save();
-    if (lend) layers[0].inputs = Matrix();
+// What a saved file shows as the first layer's `inputs` instead of what the
+// layer holds: the latest pass's samples, when the first layer reads them
+// from the caller's array and so stores no copy (as forward would). Null
+// when the layer holds them itself.
+inline const MatrixView* samples_not_stored(const PassStorage* held) {
+    return held != nullptr && held->borrows ? &held->samples : nullptr;
 }
 
 // Drops the forward copies a model brought along: the first pass of a run
@@ -226,8 +222,7 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
         if (schedule.with_validation) validation_pass<Kind>(model, data, storage, schedule, hooks);
         // Strictly lower only: false for NaN, and epoch 1 set best_loss to its own loss.
         if (!model.save_best_params.empty() && best_loss > data_loss) {
-            with_stored_samples(model.layers, storage.held,
-                                [&] { save_model_file(model, model.save_best_params); });
+            save_model_file(model, model.save_best_params, samples_not_stored(storage.held));
             best_loss = data_loss;
         }
     }
