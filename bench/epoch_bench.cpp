@@ -12,6 +12,7 @@
 
 #include "model/categorical.hpp"
 #include "model/linear.hpp"
+#include "filled_matrix.hpp"
 
 namespace {
 
@@ -29,16 +30,6 @@ const Workload workloads[] = {
     {"W3", true, 300, 100, {2, 64, 3}, 20000},
     {"W4", false, 2000, 500, {512, 512, 512, 1}, 20},
 };
-
-Matrix filled(size_t rows, size_t cols, unsigned seed) {
-    Matrix x(rows, cols);
-    unsigned state = seed;
-    for (float& v : x.data) {
-        state = state * 1664525u + 1013904223u;
-        v = float(int(state >> 9) % 2001 - 1000) / 1000.0f;
-    }
-    return x;
-}
 
 StridedView<float> strided_view_of(const Matrix& m) { return {m.data.data(), m.rows, m.cols, ptrdiff_t(m.cols), 1}; }
 

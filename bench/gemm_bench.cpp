@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "blas.hpp"
+#include "filled_matrix.hpp"
 
 namespace {
 
@@ -20,16 +21,6 @@ struct Product {
     size_t m, n, k;
     Transpose ta, tb;
 };
-
-Matrix filled(size_t rows, size_t cols, unsigned seed) {
-    Matrix x(rows, cols);
-    unsigned state = seed;
-    for (float& v : x.data) {
-        state = state * 1664525u + 1013904223u;
-        v = float(int(state >> 9) % 2001 - 1000) / 1000.0f;
-    }
-    return x;
-}
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
