@@ -27,8 +27,9 @@ bool has_relu(const Layer& layer);
 // Stores and returns exactly what forward would, except:
 // - keep_pre_activation false: a dense layer with a ReLU leaves
 //   activation_inputs as it was (see backward_into's relu_output);
-// - samples given (dense layers only): the input is read from there instead
-//   of layer.inputs, which the caller keeps up to date itself when it matters.
+// - samples given: a dense layer reads its input from there instead of
+//   layer.inputs, which the caller keeps up to date itself when it matters;
+//   other kinds ignore it.
 void forward_stored(Layer& layer, bool training, Matrix& output, bool keep_pre_activation = true,
                     const MatrixView* samples = nullptr);
 

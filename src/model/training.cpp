@@ -76,24 +76,24 @@ Matrix& output_of(std::vector<Layer>& layers, PassStorage& pass, size_t i) {
     return next_stores ? layers[i + 1].inputs : pass.outputs[i];
 }
 
+// What layer i reads instead of its stored inputs: the pass's samples for the
+// first layer (only a dense layer takes them; the others ignore them).
+const MatrixView* samples_for(const PassStorage& pass, size_t i) { return i == 0 ? &pass.samples : nullptr; }
+
 }  // namespace
 
 const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pass, bool training,
                                     bool keep_pre_activation) {
     if (layers.empty()) return pass.inputs[0];
-    for (size_t i = 0; i < layers.size(); ++i) {
-        const MatrixView* samples = i == 0 && layers[0].layer_type == "dense" ? &pass.samples : nullptr;
-        forward_stored(layers[i], training, output_of(layers, pass, i), keep_pre_activation, samples);
-    }
+    for (size_t i = 0; i < layers.size(); ++i)
+        forward_stored(layers[i], training, output_of(layers, pass, i), keep_pre_activation, samples_for(pass, i));
     return pass.outputs.back();
 }
 
 void layers_backward_stored(std::vector<Layer>& layers, PassStorage& pass, std::vector<Matrix>& gradients) {
-    for (size_t i = layers.size(); i-- > 0;) {
-        const MatrixView* samples = i == 0 && layers[0].layer_type == "dense" ? &pass.samples : nullptr;
+    for (size_t i = layers.size(); i-- > 0;)
         backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr, &output_of(layers, pass, i),
-                      samples);
-    }
+                      samples_for(pass, i));
 }
 
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers) {
