@@ -1,11 +1,13 @@
 // Saving and loading model files. A save writes a temporary file beside the
-// target and renames it over the target, so the previous file survives any
-// failure of the write; loading reads the whole file in large blocks and
-// parses it in memory.
+// target, syncs it and renames it over the target, so the previous file
+// survives any failure of the write, a killed process and a crash; loading
+// reads the whole file in large blocks and parses it in memory.
 
 #include "model/file.hpp"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -21,6 +24,8 @@
 #include "array.hpp"
 #include "model/file_json.hpp"
 #include "panic.hpp"
+
+bool named_temp_files_only = false;
 
 namespace {
 
@@ -36,14 +41,26 @@ void refuse_nul(const std::string& path) {
 
 // ---- saving -------------------------------------------------------------------
 
-// A failed write(2) or close(2) after the file was created.
+// A failed write(2), fdatasync(2), link or close(2) after the file was created.
 struct WriteFailed {
     int error;
 };
 
-void write_all(int fd, const char* bytes, size_t n) {
+// Where the text goes, and how much of it the kernel was asked to start
+// writing out: a save in progress hands the disk its bytes every few
+// megabytes, so the closing fdatasync finds most of them written already.
+struct FileOutput {
+    int fd = -1;
+    bool regular = true;       // devices and pipes have no writeback to start
+    uint64_t written = 0;
+    uint64_t writeback_from = 0;
+};
+
+constexpr uint64_t writeback_step = uint64_t(8) << 20;
+
+void write_all(FileOutput& out, const char* bytes, size_t n) {
     while (n > 0) {
-        ssize_t written = ::write(fd, bytes, std::min(n, size_t(1) << 30));
+        ssize_t written = ::write(out.fd, bytes, std::min(n, size_t(1) << 30));
         if (written < 0) {
             if (errno == EINTR) continue;
             throw WriteFailed{errno};
@@ -51,21 +68,30 @@ void write_all(int fd, const char* bytes, size_t n) {
         if (written == 0) throw WriteFailed{EIO};
         bytes += written;
         n -= size_t(written);
+        out.written += uint64_t(written);
+    }
+    if (out.regular && out.written - out.writeback_from >= writeback_step) {
+        // Only a request: errors of the writeback itself come back from fdatasync.
+        ::sync_file_range(out.fd, off64_t(out.writeback_from), off64_t(out.written - out.writeback_from),
+                          SYNC_FILE_RANGE_WRITE);
+        out.writeback_from = out.written;
     }
 }
 
-// Writes the text to an open file and closes it; throws WriteFailed.
+// The cores this process may run on: the text is formatted on all of them.
+size_t usable_cores() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return size_t(std::max(1, CPU_COUNT(&set)));
+}
+
+// Writes the text to an open file; throws WriteFailed.
 template <class Model>
-void write_file(int fd, const Model& model, const MatrixView* first_layer_inputs) {
+void write_text(FileOutput& out, const Model& model, const MatrixView* first_layer_inputs) {
     JsonSink sink;
-    sink.flush = [fd](const char* bytes, size_t n) { write_all(fd, bytes, n); };
-    try {
-        write_model_json(sink, model, first_layer_inputs);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    if (::close(fd) != 0 && errno != EINTR) throw WriteFailed{errno};
+    sink.format_threads = usable_cores();
+    sink.flush = [&out](const char* bytes, size_t n) { write_all(out, bytes, n); };
+    write_model_json(sink, model, first_layer_inputs);
 }
 
 // One line on standard error; training goes on with the previous file.
@@ -88,28 +114,152 @@ void warn_write_failed(const std::string& path, int error, bool previous_kept) {
     throw Panic("cannot create model file " + path + ": " + os_error(error));
 }
 
+std::string directory_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The temporary name of saves to `target`: "<target>.brenik-tmp", the same
+// for every save, so that a save that was killed leaves at most this one file
+// and the next save takes it over. A target whose name leaves no room for the
+// suffix gets a hidden name made from a hash of its own.
+std::string fixed_temp_name(const std::string& target) {
+    size_t slash = target.rfind('/');
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    constexpr std::string_view suffix = ".brenik-tmp";
+    if (base.size() + suffix.size() <= NAME_MAX) return target + std::string(suffix);
+    uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (unsigned char c : base) hash = (hash ^ c) * 0x100000001b3ull;
+    char name[40];
+    std::snprintf(name, sizeof name, "/.brenik-%016llx.tmp", (unsigned long long)hash);
+    return directory_of(target) + name;
+}
+
 std::atomic<unsigned long> temp_counter{0};
 
-// Creates "<target>.tmp.<pid>.<n>" exclusively, or a hidden name in the same
-// directory when the target's own name leaves no room for the suffix.
-int create_temp(const std::string& target, std::string& temp) {
-    std::string dir = ".";
+// A name of this process's own beside the target, for a save that finds the
+// fixed name in use by another process's save.
+std::string unique_temp_name(const std::string& target) {
+    std::string suffix = ".brenik-tmp." + std::to_string(::getpid()) + "." +
+                         std::to_string(temp_counter.fetch_add(1));
     size_t slash = target.rfind('/');
-    if (slash != std::string::npos) dir = slash == 0 ? "/" : target.substr(0, slash);
+    size_t base_size = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+    if (base_size + suffix.size() <= NAME_MAX) return target + suffix;
+    return directory_of(target) + "/.brenik" + suffix;
+}
+
+bool same_file(int fd, const std::string& name) {
+    struct stat open_file, named;
+    return ::fstat(fd, &open_file) == 0 && ::stat(name.c_str(), &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+// Every save holds an exclusive lock on its temporary file until it is done,
+// so that a leftover of a killed save (unlocked) is told from a save under
+// way in another process (locked). Opens and locks `name`, creating it;
+// -1 with errno set otherwise (EWOULDBLOCK: another save holds it).
+int open_locked(const std::string& name, int flags) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix = ".tmp." + std::to_string(::getpid()) + "." +
-                             std::to_string(temp_counter.fetch_add(1));
-        temp = target + suffix;
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == ENAMETOOLONG) {
-            temp = dir + "/.brenik" + suffix;
-            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0) return -1;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
         }
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) return -1;
+        // Between the open and the lock another save may have renamed that
+        // file over its target; the lock must be on what the name names now.
+        if (same_file(fd, name)) return fd;
+        ::close(fd);
     }
-    errno = EEXIST;
+    errno = EAGAIN;
     return -1;
+}
+
+// Removes the file under `name` when it is a killed save's leftover.
+bool remove_leftover(const std::string& name) {
+    int fd = open_locked(name, O_RDONLY);
+    if (fd < 0) return errno == ENOENT;  // gone already
+    bool removed = ::unlink(name.c_str()) == 0 || errno == ENOENT;
+    ::close(fd);
+    return removed;
+}
+
+// The file a save writes before it takes the target's place: unnamed
+// (O_TMPFILE) where the file system allows, so that a process killed while
+// writing leaves nothing behind; else the fixed temporary name.
+struct TempFile {
+    int fd = -1;
+    std::string name;  // empty while unnamed
+};
+
+// An unnamed file gets its name through /proc/self/fd.
+bool unnamed_files_can_be_linked() {
+    static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
+    return proc_mounted && !named_temp_files_only;
+}
+
+// Creates the temporary file for `target` (the path a save replaces); -1 in
+// fd with errno set when it cannot be created.
+TempFile create_temp(const std::string& target) {
+    TempFile temp;
+    if (unnamed_files_can_be_linked()) {
+        temp.fd = ::open(directory_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (temp.fd >= 0) {
+            ::flock(temp.fd, LOCK_EX);  // nobody else can reach it yet
+            return temp;
+        }
+        // A file system without unnamed files (EOPNOTSUPP), or a kernel that
+        // opens the directory instead (EISDIR): the named way below.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return temp;
+    }
+    temp.name = fixed_temp_name(target);
+    temp.fd = open_locked(temp.name, O_WRONLY | O_CREAT);
+    if (temp.fd < 0 && errno == EWOULDBLOCK) {
+        temp.name = unique_temp_name(target);
+        temp.fd = open_locked(temp.name, O_WRONLY | O_CREAT | O_EXCL);
+    }
+    if (temp.fd >= 0 && ::ftruncate(temp.fd, 0) != 0) {  // a leftover's bytes must not survive
+        int error = errno;
+        ::unlink(temp.name.c_str());
+        ::close(temp.fd);
+        temp.fd = -1;
+        errno = error;
+    }
+    return temp;
+}
+
+// Gives an unnamed temporary file its name, taking over a leftover of a
+// killed save under the fixed name; throws WriteFailed.
+void name_temp(TempFile& temp, const std::string& target) {
+    std::string proc_path = "/proc/self/fd/" + std::to_string(temp.fd);
+    std::string name = fixed_temp_name(target);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp.name = name;
+            return;
+        }
+        if (errno != EEXIST) throw WriteFailed{errno};
+        if (!remove_leftover(name)) name = unique_temp_name(target);  // another save is under way
+    }
+    throw WriteFailed{EEXIST};
+}
+
+void discard_temp(TempFile& temp) {
+    if (!temp.name.empty()) ::unlink(temp.name.c_str());
+    ::close(temp.fd);
+    temp.fd = -1;
+}
+
+// After a rename: the directory entry reaches the disk too. Some file
+// systems cannot sync a directory (EINVAL); the file itself is synced.
+void sync_directory(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 // The file that a save replaces, and how: through a renamed temporary file,
@@ -123,6 +273,7 @@ struct SaveTarget {
 };
 
 SaveTarget save_target(const std::string& path) {
+    refuse_nul(path);
     SaveTarget target{path};
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
@@ -154,39 +305,60 @@ SaveTarget save_target(const std::string& path) {
 
 template <class Model>
 void save_in_place(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) fail_create(path, errno);
+    FileOutput out;
+    out.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out.fd < 0) fail_create(path, errno);
+    out.regular = false;
     try {
-        write_file(fd, model, first_layer_inputs);
+        write_text(out, model, first_layer_inputs);
+        if (::close(out.fd) != 0 && errno != EINTR) throw WriteFailed{errno};
     } catch (const WriteFailed& failed) {
         warn_write_failed(path, failed.error, false);
+    } catch (...) {
+        ::close(out.fd);
+        throw;
     }
 }
 
+// Temporary file, text, fdatasync, name, rename over the target, directory
+// sync: at every moment the target is the previous file or the new one,
+// whole, also on disk after a crash.
 template <class Model>
 void save(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
-    refuse_nul(path);
     SaveTarget target = save_target(path);
     if (target.in_place) return save_in_place(model, path, first_layer_inputs);
-    std::string temp;
-    int fd = create_temp(target.path, temp);
-    if (fd < 0) fail_create(path, errno);
-    if (target.exists) ::fchmod(fd, target.mode);  // keep the replaced file's permissions
+    TempFile temp = create_temp(target.path);
+    if (temp.fd < 0) fail_create(path, errno);
+    if (target.exists) ::fchmod(temp.fd, target.mode);  // keep the replaced file's permissions
     try {
-        write_file(fd, model, first_layer_inputs);
+        FileOutput out;
+        out.fd = temp.fd;
+        write_text(out, model, first_layer_inputs);
+        if (::fdatasync(temp.fd) != 0) throw WriteFailed{errno};
+        if (temp.name.empty()) name_temp(temp, target.path);
     } catch (const WriteFailed& failed) {
-        ::unlink(temp.c_str());
+        discard_temp(temp);
         warn_write_failed(path, failed.error, target.exists);
         return;
     } catch (...) {
-        ::unlink(temp.c_str());
+        discard_temp(temp);
         throw;
     }
-    if (::rename(temp.c_str(), target.path.c_str()) != 0) {
+    if (::rename(temp.name.c_str(), target.path.c_str()) != 0) {
         int error = errno;
-        ::unlink(temp.c_str());
+        discard_temp(temp);
         fail_create(path, error);
     }
+    sync_directory(directory_of(target.path));
+    ::close(temp.fd);  // releases the lock
+}
+
+void check_creatable(const std::string& path) {
+    SaveTarget target = save_target(path);
+    if (target.in_place) return;  // written in place, opened when written
+    TempFile temp = create_temp(target.path);
+    if (temp.fd < 0) fail_create(path, errno);
+    discard_temp(temp);
 }
 
 // ---- loading ------------------------------------------------------------------
@@ -274,6 +446,8 @@ Model load(const std::string& path, Model (*parse)(std::string_view)) {
 }
 
 }  // namespace
+
+void check_model_file_creatable(const std::string& path) { check_creatable(path); }
 
 void save_model_file(const LinearModel& model, const std::string& path, const MatrixView* first_layer_inputs) {
     save(model, path, first_layer_inputs);

@@ -17,6 +17,7 @@ struct JsonSink {
     std::function<void(const char* bytes, size_t n)> flush;
     std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
     size_t used = 0;
+    size_t format_threads = 1;  // threads that format large arrays, each a part (same bytes)
 };
 
 // Writes the whole compact text and flushes the rest of the buffer. A

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "format.hpp"
 #include "model/file_json.hpp"
@@ -90,14 +94,153 @@ void put_floats(JsonSink& sink, const float* values, size_t count) {
     put(sink, "]");
 }
 
+// ---- large matrices on several threads ------------------------------------------
+
+// A formatted value is at most 17 bytes ("-0.00000123456789"), 18 with its comma.
+constexpr size_t max_value_chars = 18;
+// Rows go to the threads in chunks of about this many values (a few MB of text).
+constexpr size_t chunk_values = size_t(1) << 17;
+
+struct ChunkText {
+    std::vector<char> text;
+    size_t used = 0;
+    bool ready = false;
+};
+
+// Rows [begin, end) of m as the one-thread loop writes them: a comma before
+// every value but the matrix's first.
+void format_rows(ChunkText& chunk, MatrixView m, size_t begin, size_t end) {
+    char* out = chunk.text.data();
+    for (size_t i = begin; i < end; ++i) {
+        const float* row = m.data + i * m.row_stride;
+        for (size_t j = 0; j < m.cols; ++j) {
+            *out = ',';
+            out += (i | j) != 0;
+            out = write_json_float(out, row[j]);
+        }
+    }
+    chunk.used = size_t(out - chunk.text.data());
+}
+
+// Sends bytes after everything the sink holds.
+void emit(JsonSink& sink, const char* bytes, size_t n) {
+    if (sink.used > 0) sink.flush(sink.buffer.data(), sink.used);
+    sink.used = 0;
+    sink.flush(bytes, n);
+}
+
+// The chunks of one matrix: formatted by `threads` threads (the caller's
+// among them), at most a window of them ahead of the one being sent, and
+// sent by the caller in order.
+class ChunkPipeline {
+public:
+    ChunkPipeline(MatrixView m, size_t threads) : m_(m) {
+        rows_per_chunk_ = std::max<size_t>(1, chunk_values / m.cols);
+        chunks_ = (m.rows + rows_per_chunk_ - 1) / rows_per_chunk_;
+        slots_.resize(2 * threads);
+        for (ChunkText& slot : slots_)
+            slot.text.resize(rows_per_chunk_ * m.cols * max_value_chars + json_float_max_chars);
+    }
+
+    void run(JsonSink& sink, size_t threads) {
+        // Fewer threads if the system has none to give; the bytes are the same.
+        for (size_t t = 1; t < threads; ++t) {
+            try {
+                helpers_.emplace_back([this] { format_while_chunks_remain(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        try {
+            send_all(sink);
+        } catch (...) {
+            stop();
+            throw;
+        }
+        stop();
+    }
+
+private:
+    // Claims the next chunk when its slot is free; chunks_ when none can be claimed now.
+    size_t claim() {
+        if (next_claim_ < chunks_ && next_claim_ < next_send_ + slots_.size()) return next_claim_++;
+        return chunks_;
+    }
+
+    void format(std::unique_lock<std::mutex>& lock, size_t c) {
+        lock.unlock();
+        ChunkText& slot = slots_[c % slots_.size()];
+        format_rows(slot, m_, c * rows_per_chunk_, std::min(m_.rows, (c + 1) * rows_per_chunk_));
+        lock.lock();
+        slot.ready = true;
+        changed_.notify_all();
+    }
+
+    void format_while_chunks_remain() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (next_claim_ < chunks_) {
+            size_t c = claim();
+            if (c == chunks_)
+                changed_.wait(lock);
+            else
+                format(lock, c);
+        }
+    }
+
+    void send_all(JsonSink& sink) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (next_send_ < chunks_) {
+            ChunkText& slot = slots_[next_send_ % slots_.size()];
+            if (!slot.ready) {
+                size_t c = claim();
+                if (c == chunks_)
+                    changed_.wait(lock);
+                else
+                    format(lock, c);
+                continue;
+            }
+            lock.unlock();
+            emit(sink, slot.text.data(), slot.used);
+            lock.lock();
+            slot.ready = false;
+            ++next_send_;
+            changed_.notify_all();
+        }
+    }
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            next_claim_ = chunks_;
+        }
+        changed_.notify_all();
+        for (std::thread& helper : helpers_) helper.join();
+        helpers_.clear();
+    }
+
+    MatrixView m_;
+    size_t rows_per_chunk_ = 1;
+    size_t chunks_ = 0;
+    std::vector<ChunkText> slots_;
+    std::vector<std::thread> helpers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t next_claim_ = 0;  // under mutex_
+    size_t next_send_ = 0;   // under mutex_
+};
+
 void put_matrix(JsonSink& sink, MatrixView m) {
     put(sink, "{\"v\":1,\"dim\":[");
     put_unsigned(sink, m.rows);
     put(sink, ",");
     put_unsigned(sink, m.cols);
     put(sink, "],\"data\":[");
-    if (m.cols > 0)  // a view of no columns may have no storage to point into
-        for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
+    if (m.cols > 0) {  // a view of no columns may have no storage to point into
+        if (sink.format_threads > 1 && m.rows * m.cols >= 4 * chunk_values)
+            ChunkPipeline(m, sink.format_threads).run(sink, sink.format_threads);
+        else
+            for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
+    }
     put(sink, "]}");
 }
 

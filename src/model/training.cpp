@@ -33,7 +33,6 @@ PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedVie
         // Never written to, and the caller's array outlives the call.
         size_t row_stride = samples.rows <= 1 ? std::max<size_t>(samples.cols, 1) : size_t(samples.row_stride);
         pass.samples = MatrixView{samples.base, samples.rows, samples.cols, row_stride};
-        pass.borrows = true;
     } else {
         pass.inputs[0] = to_owned_matrix(samples);
         pass.samples = view_of(pass.inputs[0]);  // stays valid: moving or swapping a vector keeps its buffer

@@ -29,7 +29,7 @@
 #include "dyn_layer.hpp"
 #include "layer/layer.hpp"
 #include "loss/regularization.hpp"
-#include "model/file.hpp"
+#include "model/checkpoint.hpp"
 #include "model/report.hpp"
 #include "model/run.hpp"
 #include "optimizer/dyn_optimizer.hpp"
@@ -57,19 +57,10 @@ struct PassStorage {
     std::vector<Matrix> outputs;            // per layer: its output when the next layer keeps no inputs
     Matrix model_output;                    // after an output step that makes a new matrix
     MatrixView samples;                     // what a dense first layer reads
-    bool borrows = false;
 };
 
 // Storage for the pass over `samples` through `layers`.
 PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedView<float>& samples);
-
-// What a saved file shows as the first layer's `inputs` instead of what the
-// layer holds: the latest pass's samples, when the first layer reads them
-// from the caller's array and so stores no copy (as forward would). Null
-// when the layer holds them itself.
-inline const MatrixView* samples_not_stored(const PassStorage* held) {
-    return held != nullptr && held->borrows ? &held->samples : nullptr;
-}
 
 // Drops the forward copies a model brought along: the first pass of a run
 // replaces every one of them before anything can read or save them.
@@ -215,15 +206,25 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
     }
     clear_forward_copies(model.layers);
 
+    bool saves = !model.save_best_params.empty();
+    Checkpoint<typename Kind::Model> checkpoint;
+    if (saves) start_checkpoint(checkpoint, model, hooks.checkpoint_timing);
     float best_loss = 0.0f;
-    for (uint32_t epoch = 1; epoch <= num_epochs; ++epoch) {
-        hooks.check_interrupt();
-        float data_loss = training_pass<Kind>(model, opt, epoch, data, storage, schedule, best_loss, hooks);
-        if (schedule.with_validation) validation_pass<Kind>(model, data, storage, schedule, hooks);
-        // Strictly lower only: false for NaN, and epoch 1 set best_loss to its own loss.
-        if (!model.save_best_params.empty() && best_loss > data_loss) {
-            save_model_file(model, model.save_best_params, samples_not_stored(storage.held));
-            best_loss = data_loss;
+    try {
+        for (uint32_t epoch = 1; epoch <= num_epochs; ++epoch) {
+            hooks.check_interrupt();
+            float data_loss = training_pass<Kind>(model, opt, epoch, data, storage, schedule, best_loss, hooks);
+            if (schedule.with_validation) validation_pass<Kind>(model, data, storage, schedule, hooks);
+            // Strictly lower only: false for NaN, and epoch 1 set best_loss to its own loss.
+            if (saves && best_loss > data_loss) {
+                take_snapshot(checkpoint, model, storage.held->samples);
+                best_loss = data_loss;
+            }
+            if (saves) write_checkpoint_when_due(checkpoint);
         }
+    } catch (...) {
+        finish_checkpoint_after_failure(checkpoint);
+        throw;
     }
+    finish_checkpoint(checkpoint);
 }

@@ -13,14 +13,14 @@ from model_files import (NO_VALIDATION, dense_layer, expect_panic, f32, i32, pyt
                          read_model_file, run_python)
 
 
-def train_one_layer(path, epochs=2):
+def train_one_layer(path, epochs=2, print_freq=1000):
     """Trains a one-layer regression model, which writes `path`."""
     x = f32([[1.0, 2.0], [2.0, 1.0], [0.5, 0.5]])
     y = f32([1.0, 2.0, 0.0])
     model = brenik.create_linear_model("linear", str(path))
     model = brenik.add_linear_model_layer(model, 2, 1, "dense")
     opt = brenik.create_optimizer("sgd", 0.01, 0.0)
-    brenik.train_linear_model(model, opt, epochs, 1000, x, y, NO_VALIDATION, f32([]))
+    brenik.train_linear_model(model, opt, epochs, print_freq, x, y, NO_VALIDATION, f32([]))
 
 
 def linear_record(layers=(), **changes):
@@ -119,9 +119,12 @@ def test_file_with_non_finite_values_loads_back(tmp_path):
         brenik.load_linear_model, str(path))
 
 
-def test_training_into_a_missing_directory_panics_with_the_os_error(tmp_path):
-    message = expect_panic(train_one_layer, tmp_path / "missing" / "m.json")
+def test_training_into_a_missing_directory_panics_at_the_first_improvement(tmp_path, capfd):
+    message = expect_panic(train_one_layer, tmp_path / "missing" / "m.json", 5, 5)
     assert "No such file or directory (os error 2)" in message
+    # Epoch 2 is the first to improve on epoch 1; the run ends there.
+    assert [line[:11] for line in capfd.readouterr().out.splitlines()] == [
+        "epoch:    1", "epoch:    2"]
 
 
 def test_failed_save_keeps_the_previous_file_and_training_goes_on(tmp_path):

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -716,6 +718,8 @@ TEST(ModelFile, SaveIntoAPipeWritesInPlace) {
 }
 
 TEST(ModelFile, UncreatableTargetsPanicWithTheOsError) {
+    // The check a training run makes at its first improvement fails as the
+    // save would; neither leaves anything behind.
     TempDir dir;
     write_text(dir.file("plain"), "x");
     ::mkdir(dir.file("sub").c_str(), 0755);
@@ -727,19 +731,99 @@ TEST(ModelFile, UncreatableTargetsPanicWithTheOsError) {
         {dir.file("missing/m.json"), "No such file or directory (os error 2)"},
         {dir.file("plain/m.json"), "Not a directory (os error 20)"},
         {dir.file("sub"), "Is a directory (os error 21)"},
-        {"", "No such file or directory (os error 2)"},
     };
-    for (const Case& c : cases) {
-        std::string error = panic_of([&] { save_model_file(model, c.path); });
-        EXPECT_NE(error.find(c.os_error), std::string::npos) << c.path << ": " << error;
+    std::function<void(const std::string&)> attempts[] = {
+        [&](const std::string& path) { save_model_file(model, path); },
+        [](const std::string& path) { check_model_file_creatable(path); },
+    };
+    for (auto& attempt : attempts) {
+        for (const Case& c : cases) {
+            std::string error = panic_of([&] { attempt(c.path); });
+            EXPECT_NE(error.find(c.os_error), std::string::npos) << c.path << ": " << error;
+        }
+        if (::geteuid() != 0) {  // root writes anywhere
+            ::chmod(dir.file("sub").c_str(), 0555);
+            std::string error = panic_of([&] { attempt(dir.file("sub/m.json")); });
+            EXPECT_NE(error.find("Permission denied (os error 13)"), std::string::npos) << error;
+            ::chmod(dir.file("sub").c_str(), 0755);
+        }
     }
-    if (::geteuid() != 0) {  // root writes anywhere
-        ::chmod(dir.file("sub").c_str(), 0555);
-        std::string error = panic_of([&] { save_model_file(model, dir.file("sub/m.json")); });
-        EXPECT_NE(error.find("Permission denied (os error 13)"), std::string::npos) << error;
-        ::chmod(dir.file("sub").c_str(), 0755);
-    }
+    EXPECT_NE(panic_of([&] { save_model_file(model, ""); }).find("No such file or directory (os error 2)"),
+              std::string::npos);
+    check_model_file_creatable(dir.file("new.json"));
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"plain", "sub"}));
+}
+
+// Saves both ways a file system may offer: an unnamed temporary file, or a
+// named one beside the target.
+class TempFileWays : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { named_temp_files_only = GetParam(); }
+    void TearDown() override { named_temp_files_only = false; }
+};
+
+INSTANTIATE_TEST_SUITE_P(ModelFile, TempFileWays, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "named" : "unnamed"; });
+
+TEST_P(TempFileWays, SaveTakesOverAKilledSavesLeftover) {
+    TempDir dir;
+    write_text(dir.file("m.json.brenik-tmp"), std::string(100000, 'x'));
+    LinearModel model = full_linear_model();
+    save_model_file(model, dir.file("m.json"));
+    EXPECT_EQ(read_text(dir.file("m.json")), model_json(model));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"m.json"}));
+}
+
+TEST_P(TempFileWays, SaveBesideAnotherSaveUnderWayLeavesItsFileAlone) {
+    // Another process's save holds a lock on its temporary file while it writes.
+    TempDir dir;
+    std::string busy = dir.file("m.json.brenik-tmp");
+    write_text(busy, "half a model");
+    int fd = ::open(busy.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    LinearModel model = full_linear_model();
+    save_model_file(model, dir.file("m.json"));
+    ::close(fd);
+    EXPECT_EQ(read_text(dir.file("m.json")), model_json(model));
+    EXPECT_EQ(read_text(busy), "half a model");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"m.json", "m.json.brenik-tmp"}));
+}
+
+TEST_P(TempFileWays, KilledSavesLeaveALoadableFile) {
+    // A child saves two models by turns until it is killed, at moments spread
+    // over its writes; the target is always one of them, whole.
+    TempDir dir;
+    std::string path = dir.file("m.json");
+    LinearModel first = large_model(), second = large_model();
+    first.layers[0].inputs = Matrix(4000, 100, 0.25f);
+    second.layers[0].inputs = Matrix(3000, 100, -1.5f);
+    std::string texts[] = {model_json(first), model_json(second)};
+    unsigned state = 12345;
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                save_model_file(first, path);
+                save_model_file(second, path);
+            }
+        }
+        state = state * 1664525u + 1013904223u;
+        ::usleep(2000 + (state >> 8) % 40000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        std::vector<std::string> names = dir.names();
+        std::vector<std::string> allowed = {"m.json"};
+        if (named_temp_files_only) allowed.push_back("m.json.brenik-tmp");  // taken over by the next save
+        for (const std::string& name : names)
+            EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end()) << name;
+        if (std::find(names.begin(), names.end(), "m.json") != names.end()) {
+            std::string text = read_text(path);
+            EXPECT_TRUE(text == texts[0] || text == texts[1]) << "round " << round << ": " << text.size();
+        }
+    }
+    save_model_file(first, path);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"m.json"}));
 }
 
 TEST(ModelFile, InconsistentMatrixIsRefusedBeforeTheFileChanges) {
@@ -754,6 +838,32 @@ TEST(ModelFile, InconsistentMatrixIsRefusedBeforeTheFileChanges) {
               std::string::npos);
     EXPECT_EQ(read_text(path), "previous");
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"m.json"}));
+}
+
+TEST(ModelFile, ThreadsFormatLargeMatricesIntoTheSameBytes) {
+    BitSource bits{77};
+    LinearModel model = full_linear_model();
+    model.layers[0].activation_inputs = random_matrix(bits, 1031, 517);  // chunks of whole rows
+    model.layers[2].binary_mask = random_matrix(bits, 3, 200000);        // a row wider than a chunk
+    Matrix storage = random_matrix(bits, 900, 601);
+    MatrixView gapped{storage.data.data(), 900, 600, 601};  // rows apart, as in a caller's array
+    auto text_with = [&](size_t threads, size_t fail_after) {
+        std::string text;
+        JsonSink sink;
+        sink.format_threads = threads;
+        sink.flush = [&](const char* bytes, size_t n) {
+            if (text.size() + n > fail_after) throw std::runtime_error("disk full");
+            text.append(bytes, n);
+        };
+        write_model_json(sink, model, &gapped);
+        return text;
+    };
+    std::string one_thread = text_with(1, SIZE_MAX);
+    for (size_t threads : {2, 3, 8}) {
+        EXPECT_TRUE(text_with(threads, SIZE_MAX) == one_thread) << threads << " threads";
+        // A failing write ends the text with the error, the threads stopped.
+        EXPECT_THROW(text_with(threads, one_thread.size() / 2), std::runtime_error);
+    }
 }
 
 // ---- loading ----------------------------------------------------------------------------

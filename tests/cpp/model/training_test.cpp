@@ -82,12 +82,14 @@ struct CategoricalReference {
 
 template <class R>
 void reference_train(typename R::Model model, DynamicOptimizer opt, uint16_t num_epochs, const Matrix& x,
-                     const typename R::Targets& y, const Matrix& val_x, const typename R::Targets& val_y) {
+                     const typename R::Targets& y, const Matrix& val_x, const typename R::Targets& val_y,
+                     const std::function<void()>& at_epoch_start = [] {}) {
     for (Layer& layer : model.layers) initialize(layer);
     opt.current_learning_rate = opt.learning_rate;
     bool validation = val_x.rows != 0 || val_x.cols != 0;
     float best_loss = 0.0f;
     for (uint32_t epoch = 1; epoch <= num_epochs; ++epoch) {
+        at_epoch_start();
         Matrix out = R::forward_model(model, x, true);
         auto p = R::predictions(model, out);
         float data_loss = R::loss(model, out, p, y);
@@ -246,6 +248,18 @@ std::vector<Case> categorical_cases() {
     };
 }
 
+// The file written at every improvement, and coalesced: the first is what a
+// save at every improvement does, the second what a training call does.
+const CheckpointTiming every_improvement{0.0, 0.0};
+const CheckpointTiming coalesced{};
+
+RunHooks hooks_with(const CheckpointTiming& timing, std::function<void()> at_epoch_start = [] {}) {
+    RunHooks hooks;
+    hooks.check_interrupt = std::move(at_epoch_start);
+    hooks.checkpoint_timing = timing;
+    return hooks;
+}
+
 }  // namespace
 
 TEST(TrainingLoop, LinearMatchesThePerLayerOperations) {
@@ -259,13 +273,16 @@ TEST(TrainingLoop, LinearMatchesThePerLayerOperations) {
         DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.01f);
         const Matrix& vx = c.val_rows ? val_x : no_rows;
         Vector vy = c.val_rows ? val_y : Vector();
-        Outcome loop = run_captured(path, [&] {
-            train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx), strided_view_of(vy), {});
-        });
         Outcome reference = run_captured(path, [&] { reference_train<LinearReference>(model, opt, 6, x, y, vx, vy); });
-        EXPECT_EQ(loop.failure, reference.failure) << c.name;
-        EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
-        EXPECT_EQ(difference(loop.file, reference.file), "") << c.name;
+        for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
+            Outcome loop = run_captured(path, [&] {
+                train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx),
+                                   strided_view_of(vy), hooks_with(timing));
+            });
+            EXPECT_EQ(loop.failure, reference.failure) << c.name;
+            EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
+            EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
+        }
         bool trains = std::string(c.name) != "no_layers" && reference.failure.empty();
         EXPECT_EQ(reference.file.empty(), !trains) << c.name << ": the case should write a file";
     }
@@ -282,14 +299,83 @@ TEST(TrainingLoop, CategoricalMatchesThePerLayerOperations) {
         DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.0f);
         const Matrix& vx = c.val_rows ? val_x : no_rows;
         LabelVector vy = c.val_rows ? val_y : LabelVector();
-        Outcome loop = run_captured(path, [&] {
-            train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx), strided_view_of(vy), {});
-        });
         Outcome reference =
             run_captured(path, [&] { reference_train<CategoricalReference>(model, opt, 6, x, y, vx, vy); });
-        EXPECT_EQ(loop.failure, reference.failure) << c.name;
-        EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
-        EXPECT_EQ(difference(loop.file, reference.file), "") << c.name;
+        for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
+            Outcome loop = run_captured(path, [&] {
+                train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y),
+                                        strided_view_of(vx), strided_view_of(vy), hooks_with(timing));
+            });
+            EXPECT_EQ(loop.failure, reference.failure) << c.name;
+            EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
+            EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
+        }
+    }
+}
+
+TEST(TrainingLoop, WithoutLagTheFileFollowsEveryImprovement) {
+    // What is on disk at the start of every epoch, written at every improvement
+    // by the reference and by the loop's checkpoint without lag.
+    Matrix x = samples(40, 3, 7), val_x = samples(9, 3, 8);
+    Vector y = regression_targets(x), val_y = regression_targets(val_x);
+    for (const Case& c : linear_cases()) {
+        std::string path = testing::TempDir() + "training_test_model.json";
+        LinearModel model = create_linear_model("linear", path);
+        model.layers = c.layers;
+        DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.0f);
+        std::vector<std::string> reference_files, loop_files;
+        run_captured(path, [&] {
+            reference_train<LinearReference>(model, opt, 6, x, y, val_x, val_y,
+                                             [&] { reference_files.push_back(read_file(path)); });
+        });
+        run_captured(path, [&] {
+            train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(val_x),
+                               strided_view_of(val_y),
+                               hooks_with(every_improvement, [&] { loop_files.push_back(read_file(path)); }));
+        });
+        EXPECT_EQ(loop_files, reference_files) << c.name;
+    }
+}
+
+TEST(TrainingLoop, EndingEarlyLeavesTheFileOfTheLastImprovement) {
+    // Ctrl-C or a failure at the start of epoch `stop`: the file is the one a
+    // run of stop - 1 epochs that saves at every improvement leaves.
+    Matrix x = samples(40, 3, 9), val_x = samples(9, 3, 10);
+    LabelVector y = class_targets(x, 4), val_y = class_targets(val_x, 4);
+    std::vector<Case> cases = categorical_cases();
+    for (const Case& c : {cases[1], cases[2]}) {  // with and without a validation set, dropout
+        std::string path = testing::TempDir() + "training_test_model.json";
+        CategoricalModel model = create_categorical_model("softmax", path);
+        model.layers = c.layers;
+        DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.0f);
+        const Matrix& vx = c.val_rows ? val_x : Matrix();
+        LabelVector vy = c.val_rows ? val_y : LabelVector();
+        for (uint16_t stop = 2; stop <= 6; ++stop) {
+            Outcome reference = run_captured(
+                path, [&] { reference_train<CategoricalReference>(model, opt, uint16_t(stop - 1), x, y, vx, vy); });
+            for (bool interrupt : {true, false}) {
+                uint16_t epoch = 0;
+                auto stop_at_epoch = [&] {
+                    if (++epoch < stop) return;
+                    if (interrupt) throw Interrupted{};
+                    throw Panic("failed at the start of an epoch");
+                };
+                bool interrupted = false;
+                Outcome loop = run_captured(path, [&] {
+                    try {
+                        train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y),
+                                                strided_view_of(vx), strided_view_of(vy),
+                                                hooks_with(coalesced, stop_at_epoch));
+                    } catch (const Interrupted&) {
+                        interrupted = true;
+                    }
+                });
+                EXPECT_EQ(interrupted, interrupt);
+                EXPECT_EQ(loop.failure.empty(), interrupt);
+                EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name << " stop " << stop;
+                EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " stop " << stop;
+            }
+        }
     }
 }
 
