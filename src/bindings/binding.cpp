@@ -87,7 +87,7 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
 
 void relabel_type_error(const char* name) {
     PendingError original = take_pending_error();
-    if (original.type.get() != PyExc_TypeError) {
+    if (!PyErr_GivenExceptionMatches(original.type.get(), PyExc_TypeError)) {
         restore_pending_error(std::move(original));
         return;
     }

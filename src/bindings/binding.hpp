@@ -47,7 +47,7 @@ bool convert(PyObject* object, std::optional<T>& value) {
     return convert(object, value.emplace());
 }
 
-// A TypeError pending from a conversion becomes "argument '{name}': {message}"
+// A TypeError (or subclass) pending from a conversion becomes "argument '{name}': {message}"
 // and keeps the original's __cause__; other exceptions stay as they are.
 void relabel_type_error(const char* name);
 

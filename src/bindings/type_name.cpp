@@ -3,8 +3,11 @@
 #include "bindings/py_ref.hpp"
 
 bool raise_cannot_convert(PyObject* object, const char* target) {
-    PyRef name(PyType_GetQualName(Py_TYPE(object)));
-    if (!name) {
+    // Read as an attribute, so that a metaclass that overrides or breaks
+    // __qualname__ is honoured; anything but a str is no name.
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+    PyRef name(PyObject_GetAttrString(type, "__qualname__"));
+    if (!name || !PyUnicode_Check(name.get())) {
         PyErr_Clear();
         name = PyRef(PyUnicode_FromString("<failed to extract type name>"));
         if (!name) return false;

@@ -4,6 +4,6 @@
 
 #include <Python.h>
 
-// Raises that TypeError for `object` (its type's __qualname__, or
+// Raises that TypeError for `object` (the __qualname__ attribute of its type, or
 // "<failed to extract type name>") and returns false.
 bool raise_cannot_convert(PyObject* object, const char* target);

@@ -33,12 +33,27 @@ class Real:
         return 0.25
 
 
-class IndexRaising:
+class ConversionRaising:
     def __init__(self, error):
         self.error = error
 
     def __index__(self):
         raise self.error
+
+    def __float__(self):
+        raise self.error
+
+
+def named_by_metaclass(qualname):
+    """An instance of a class whose metaclass answers __qualname__ with qualname()."""
+    class Meta(type):
+        def __getattribute__(cls, name):
+            return qualname() if name == "__qualname__" else super().__getattribute__(name)
+    return Meta("Named", (), {})()
+
+
+def no_name():
+    raise RuntimeError("no name")
 
 
 class TypeErrorSubclass(TypeError):
@@ -173,6 +188,15 @@ CONVERSION_ERRORS = [
      "argument 'model': 'DynamicOptimizer' object cannot be converted to 'CategoricalModel'"),
     (lambda: brenik.add_linear_model_layer(None), TypeError,
      "argument 'model': 'NoneType' object cannot be converted to 'LinearModel'"),
+    # the type's name as its metaclass gives it, or none
+    (lambda: brenik.create_linear_model(named_by_metaclass(lambda: "Renamed"), ""), TypeError,
+     "argument 'output_type': 'Renamed' object cannot be converted to 'PyString'"),
+    (lambda: brenik.add_linear_model_layer(named_by_metaclass(no_name)), TypeError,
+     "argument 'model': '<failed to extract type name>' object cannot be converted to "
+     "'LinearModel'"),
+    (lambda: brenik.evaluate_linear_model(linear(), named_by_metaclass(lambda: 42), Y), TypeError,
+     "argument 'val_x': '<failed to extract type name>' object cannot be converted to "
+     "'PyArray<T, D>'"),
     # the first failing argument in parameter order wins, keywords included
     (lambda: brenik.create_linear_model(save_best_params=1, output_type=2), TypeError,
      "argument 'output_type': 'int' object cannot be converted to 'PyString'"),
@@ -191,26 +215,34 @@ def test_conversion_errors(call, kind, message):
 def test_relabelled_type_error_keeps_the_original_cause_only():
     root = ValueError("root")
     error = raised(lambda: brenik.add_linear_model_layer(
-        linear(), IndexRaising(error_from(TypeError("inner"), root))))
+        linear(), ConversionRaising(error_from(TypeError("inner"), root))))
     assert type(error) is TypeError
     assert str(error) == "argument 'n_inputs': inner"
     assert error.__cause__ is root
     assert error.__context__ is None
 
 
-def test_relabelled_type_error_without_cause():
-    error = raised(lambda: brenik.add_linear_model_layer(linear(), IndexRaising(TypeError("x"))))
-    assert str(error) == "argument 'n_inputs': x"
-    assert error.__cause__ is None
+@pytest.mark.parametrize("error", [TypeError, TypeErrorSubclass], ids=lambda e: e.__name__)
+@pytest.mark.parametrize("name, call", [
+    ("n_inputs", lambda value: brenik.add_linear_model_layer(linear(), value)),
+    ("print_freq", lambda value: brenik.train_linear_model(linear(), optimizer(), 1, value,
+                                                           X, Y, X, Y)),
+    ("decay", lambda value: brenik.create_optimizer("sgd", 0.1, value)),
+], ids=["count", "small_count", "real"])
+def test_relabelled_type_error_without_cause(error, name, call):
+    relabelled = raised(lambda: call(ConversionRaising(error("x"))))
+    assert type(relabelled) is TypeError
+    assert str(relabelled) == f"argument '{name}': x"
+    assert relabelled.__cause__ is None
 
 
 @pytest.mark.parametrize("error", [
     ValueError("from __index__"),
     OverflowError("from __index__"),
-    TypeErrorSubclass("from __index__"),
 ], ids=lambda e: type(e).__name__)
 def test_other_exceptions_from_a_conversion_reach_the_caller_unchanged(error):
-    assert raised(lambda: brenik.add_linear_model_layer(linear(), IndexRaising(error))) is error
+    raising = ConversionRaising(error)
+    assert raised(lambda: brenik.add_linear_model_layer(linear(), raising)) is error
 
 
 # --- accepted values -----------------------------------------------------------

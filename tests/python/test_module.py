@@ -1,7 +1,7 @@
 """The module object, its functions, the three classes and PanicException."""
 
-import ctypes
 import inspect
+import subprocess
 import types
 import weakref
 
@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 import brenik
+from model_files import python_child
 
 SIGNATURES = [
     "create_linear_model(output_type, save_best_params)",
@@ -104,13 +105,35 @@ def test_function_docstring_is_its_signature(line):
     assert f"{name}{inspect.signature(function)}" == line
 
 
-def test_second_initialisation_raises_import_error():
-    init = ctypes.PyDLL(brenik.__file__).PyInit_brenik
-    init.restype = ctypes.py_object
-    with pytest.raises(ImportError, match="once per interpreter process"):
-        init()
-    # The module loaded first keeps working.
-    assert type(brenik.create_linear_model("linear", "")).__name__ == "LinearModel"
+# A second initialisation, run in a child so that a failure cannot take this
+# process down: the main interpreter imports the module anew and keeps its
+# classes; a sub-interpreter is refused, and the main one goes on working.
+SECOND_INITIALISATION = '''
+import sys
+import _xxsubinterpreters as interpreters
+import brenik
+first = brenik, type(brenik.create_linear_model("linear", ""))
+del sys.modules["brenik"]
+import brenik
+print(brenik is not first[0], type(brenik.create_linear_model("linear", "")) is first[1])
+interpreters.run_string(interpreters.create(), """
+try:
+    import brenik
+except ImportError as error:
+    print(type(error).__name__, error, flush=True)
+""")
+print(type(brenik.create_linear_model("linear", "")) is first[1])
+'''
+
+
+def test_second_initialisation_only_in_the_first_interpreter():
+    result = subprocess.run(**python_child(SECOND_INITIALISATION), timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "True True",
+        "ImportError brenik may only be initialized in one interpreter per process",
+        "True",
+    ]
 
 
 # --- classes -----------------------------------------------------------------
