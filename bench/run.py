@@ -6,8 +6,10 @@ and scikit-learn's MLP run full batch. Prints medians with their spread (half
 the range, relative to the median) and the ratio of each to brenik, plus a
 lower bound: the epoch's matrix products alone through brenik's own OpenBLAS,
 with and without the first layer's input gradient (which training discards).
-"brenik" is a whole training call divided by its epochs; "brenik+1" is what
-each further epoch costs (a call of E epochs minus a call of 1, over E - 1).
+"brenik" is a whole training call with its model file (as users run it: the
+file is the only way the trained model leaves the call), divided by its
+epochs; "brenik+1" is what each further epoch costs (a call of E epochs minus
+a call of 1, over E - 1); "no file" is the call without a model file.
 Then model-file throughput and the peak memory of a large training call.
 
     python bench/run.py [--quick] [--only training|file|memory] [--workloads W1,W3]
@@ -20,6 +22,7 @@ import gc
 import json
 import os
 import pathlib
+import shutil
 import statistics
 import subprocess
 import sys
@@ -88,21 +91,30 @@ def workloads(quick):
 # --- brenik ----------------------------------------------------------------------
 
 
-def brenik_call(w, epochs):
-    """Seconds of one training call of `epochs` epochs."""
+MODEL_DIR = tempfile.mkdtemp(prefix="brenik-bench-")  # on the disk a user's files are on
+
+
+def model_path(w):
+    return os.path.join(MODEL_DIR, f"{w.name}.json")
+
+
+def brenik_call(w, epochs, with_file=True):
+    """Seconds of one training call of `epochs` epochs, writing its model file
+    as every real training call does (or, with_file False, none at all)."""
+    path = model_path(w) if with_file else ""
     if w.kind == "regression":
         create, add, train = (brenik.create_linear_model, brenik.add_linear_model_layer,
                               brenik.train_linear_model)
-        model = create("linear", "")
+        model = create("linear", path)
     else:
         create, add, train = (brenik.create_categorical_model, brenik.add_categorical_model_layer,
                               brenik.train_categorical_model)
-        model = create("softmax", "")
+        model = create("softmax", path)
     last = len(w.sizes) - 2
     for i in range(last + 1):
         model = add(model, w.sizes[i], w.sizes[i + 1], "dense", "relu" if i < last else None)
     opt = brenik.create_optimizer("adam", LR, 0.0)
-    # print_freq above num_epochs: no progress lines; empty path: no file.
+    # print_freq above num_epochs: no progress lines.
     start = time.perf_counter()
     train(model, opt, epochs, 65535, w.x, w.y, w.val_x, w.val_y)
     return time.perf_counter() - start
@@ -114,9 +126,14 @@ def brenik_epoch(w):
 
 def brenik_marginal_epoch(w):
     """What each epoch after the first costs: a call's fixed part (the owned
-    copies of the samples, the first epoch's allocations) taken out."""
+    copies of the samples, the first epoch's allocations, the file written at
+    the end) taken out."""
     one = brenik_call(w, 1)
     return (brenik_call(w, w.epochs) - one) / (w.epochs - 1)
+
+
+def brenik_epoch_without_file(w):
+    return brenik_call(w, w.epochs, with_file=False) / w.epochs
 
 
 # --- NumPy: the same loop, vectorised --------------------------------------------
@@ -322,22 +339,27 @@ def spread(times):
 
 
 def run_training(quick, names, runner_names):
-    runners = [("brenik", brenik_epoch), ("brenik+1", brenik_marginal_epoch), ("numpy", numpy_epoch)]
+    runners = [("brenik", brenik_epoch), ("brenik+1", brenik_marginal_epoch),
+               ("no file", brenik_epoch_without_file), ("numpy", numpy_epoch)]
     if torch is not None:
         torch.set_num_threads(os.cpu_count() or 1)
         runners.append(("torch", torch_epoch))
     if MLPClassifier is not None:
         runners.append(("sklearn", sklearn_epoch))
     if runner_names:
-        runners = [r for r in runners if r[0].startswith("brenik") or r[0] in runner_names]
+        runners = [r for r in runners if r[0] in ("brenik", "brenik+1", "no file") or r[0] in runner_names]
     sgemm, _keep = bundled_sgemm()
-    notes = {"brenik+1": "an epoch after the first, the call's fixed part taken out",
+    notes = {"brenik": "training call with its model file",
+             "brenik+1": "an epoch after the first, the call's fixed part taken out",
+             "no file": "brenik without a model file",
              "products": "all products of the epoch",
              "products-": "without the first layer's input gradient"}
     print(f"{'workload':44} {'runner':10} {'epoch (median)':>14} {'spread':>7} {'x brenik':>9}")
     for w in workloads(quick):
         if names and w.name not in names:
             continue
+        brenik_call(w, 2)  # a file to report the size of; the loss falls at epoch 2
+        size = os.path.getsize(model_path(w))
         all_products, products_without = product_runners(w, sgemm)
         timed = runners + [("products", all_products), ("products-", products_without)]
         times = {name: [] for name, _ in timed}
@@ -354,6 +376,8 @@ def run_training(quick, names, runner_names):
             note = f"  {notes[name]}" if name in notes else ""
             if name == "products-":
                 note += f" ({med / marginal * 100:.0f}% of brenik+1)"
+            if name == "brenik":
+                note += f" ({size / 1e6:.1f} MB)"
             print(f"{w.describe():44} {name:10} {fmt_time(med):>14} {spread(times[name]):>7} "
                   f"{med / base:8.2f}x{note}")
         sys.stdout.flush()
@@ -429,7 +453,7 @@ y = rng.integers(0, 10, 60000).astype(np.int32)
 vx = rng.standard_normal((10000, 784), dtype=np.float32)
 vy = rng.integers(0, 10, 10000).astype(np.int32)
 arrays = x.nbytes + y.nbytes + vx.nbytes + vy.nbytes
-m = brenik.create_categorical_model("softmax", "")
+m = brenik.create_categorical_model("softmax", sys.argv[1])
 m = brenik.add_categorical_model_layer(m, 784, 128, "dense", "relu")
 m = brenik.add_categorical_model_layer(m, 128, 10, "dense")
 brenik.train_categorical_model(m, brenik.create_optimizer("adam", 0.001, 0.0), 2, 65535, x, y, vx, vy)
@@ -443,14 +467,23 @@ print(peak, arrays, x.nbytes, hidden)
 
 
 def run_memory():
-    out = subprocess.run([sys.executable, "-c", MEMORY_PROBE], capture_output=True, text=True,
-                         check=True).stdout.split()
-    peak, arrays, xbytes, hidden = map(int, out)
+    def probe(path):
+        out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, path], capture_output=True,
+                             text=True, check=True).stdout.split()
+        return map(int, out)
+
+    peak, arrays, xbytes, hidden = probe(os.path.join(MODEL_DIR, "memory.json"))
+    peak_without_file, *_ = probe("")
     budget = arrays + 2.5 * xbytes + hidden
-    print(f"\nW2 training call: peak RSS above start {peak / 2**20:.0f} MiB; caller's arrays "
-          f"{arrays / 2**20:.0f} MiB, x {xbytes / 2**20:.0f} MiB, activations {hidden / 2**20:.0f} MiB;"
-          f" budget (arrays + 2.5 x + activations) {budget / 2**20:.0f} MiB -> "
-          f"{peak / budget * 100:.0f}% of budget")
+    # The validation pass's stored copies: the ReLU's input and output, 10000 x 128 each.
+    forward_copies = 10000 * 128 * 4 * 2
+    print(f"\nW2 training call with its file: peak RSS above start {peak / 2**20:.0f} MiB; caller's "
+          f"arrays {arrays / 2**20:.0f} MiB, x {xbytes / 2**20:.0f} MiB, activations "
+          f"{hidden / 2**20:.0f} MiB; budget (arrays + 2.5 x + activations) {budget / 2**20:.0f} MiB"
+          f" -> {peak / budget * 100:.0f}% of budget")
+    print(f"without a file {peak_without_file / 2**20:.0f} MiB: the file costs "
+          f"{(peak - peak_without_file) / 2**20:.0f} MiB (one set of stored forward copies: "
+          f"{forward_copies / 2**20:.0f} MiB)")
 
 
 def describe_machine():
@@ -486,13 +519,16 @@ def main():
     parser.add_argument("--runners", default="", help="comma-separated subset of numpy,torch,sklearn")
     args = parser.parse_args()
     describe_machine()
-    if args.only in (None, "training"):
-        run_training(args.quick, set(filter(None, args.workloads.split(","))),
-                     set(filter(None, args.runners.split(","))))
-    if args.only in (None, "file"):
-        run_file_io()
-    if args.only in (None, "memory"):
-        run_memory()
+    try:
+        if args.only in (None, "training"):
+            run_training(args.quick, set(filter(None, args.workloads.split(","))),
+                         set(filter(None, args.runners.split(","))))
+        if args.only in (None, "file"):
+            run_file_io()
+        if args.only in (None, "memory"):
+            run_memory()
+    finally:
+        shutil.rmtree(MODEL_DIR, ignore_errors=True)
 
 
 if __name__ == "__main__":
