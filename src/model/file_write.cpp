@@ -98,8 +98,9 @@ void put_floats(JsonSink& sink, const float* values, size_t count) {
 
 // A formatted value is at most 17 bytes ("-0.00000123456789"), 18 with its comma.
 constexpr size_t max_value_chars = 18;
-// Rows go to the threads in chunks of about this many values (a few MB of text).
-constexpr size_t chunk_values = size_t(1) << 17;
+// Rows go to the threads in chunks of about this many values (about 1 MB of
+// text each, a few chunks in memory at a time).
+constexpr size_t chunk_values = size_t(1) << 16;
 
 struct ChunkText {
     std::vector<char> text;
