@@ -256,8 +256,9 @@ def sklearn_epoch(w):
 def bundled_sgemm():
     """cblas_sgemm of the OpenBLAS that brenik itself loaded: the one in brenik.libs
     next to an installed module, or the wheel's library that a build tree links."""
-    lib_path = pathlib.Path(brenik.__file__).parent / "brenik.libs" / "libscipy_openblas.so"
-    if not lib_path.exists():
+    bundled = sorted((pathlib.Path(brenik.__file__).parent / "brenik.libs").glob("libscipy_openblas*.so"))
+    lib_path = bundled[0] if len(bundled) == 1 else None
+    if lib_path is None:
         with open("/proc/self/maps") as maps:
             loaded = {line.split()[-1] for line in maps if line.rstrip().endswith("/libscipy_openblas.so")}
         if len(loaded) != 1:

@@ -8,7 +8,7 @@ Features are standardised and the target (a progression score of about 25 to
 full batch with Adam; the best parameters go to a JSON file, which the script
 loads back to evaluate the held-out patients.
 
-    python examples/diabetes.py [--epochs 150] [--model diabetes_model.json]
+    python examples/diabetes.py [--epochs 150] [--model build/examples/diabetes_model.json]
 """
 
 import argparse
@@ -17,6 +17,7 @@ import numpy as np
 from sklearn.datasets import load_diabetes
 
 import brenik
+from outputs import output_path
 
 TARGET_SCALE = 100.0
 
@@ -38,7 +39,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--epochs", type=int, default=150)
     parser.add_argument("--reports", type=int, default=10, help="progress lines to print")
-    parser.add_argument("--model", default="diabetes_model.json", help="best-parameters file")
+    parser.add_argument("--model", default=output_path("diabetes_model.json"),
+                        help="best-parameters file")
     args = parser.parse_args()
 
     x_train, y_train, x_test, y_test = split_diabetes()

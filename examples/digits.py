@@ -7,7 +7,7 @@ with Adam. Training writes the parameters with the lowest training loss to a
 JSON file; the script loads that file back and evaluates it on the held-out
 images.
 
-    python examples/digits.py [--epochs 300] [--model digits_model.json]
+    python examples/digits.py [--epochs 300] [--model build/examples/digits_model.json]
 """
 
 import argparse
@@ -18,6 +18,7 @@ from sklearn.datasets import load_digits
 
 import brenik
 from fd_capture import captured_lines
+from outputs import output_path
 
 
 def split_digits(seed=0, held_out=0.2):
@@ -45,7 +46,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--epochs", type=int, default=300)
     parser.add_argument("--reports", type=int, default=15, help="progress lines to print")
-    parser.add_argument("--model", default="digits_model.json", help="best-parameters file")
+    parser.add_argument("--model", default=output_path("digits_model.json"),
+                        help="best-parameters file")
     parser.add_argument("--show", type=int, default=5, help="per-image lines to show")
     args = parser.parse_args()
 

@@ -5,7 +5,7 @@ to file descriptor 1, see fd_capture.py), parses the loss and accuracy of the
 training and validation sets at every printed epoch, and plots both with
 matplotlib.
 
-    python examples/training_curves.py [--epochs 200] [--out training_curves.png]
+    python examples/training_curves.py [--epochs 200] [--out build/examples/training_curves.png]
 """
 
 import argparse
@@ -19,6 +19,7 @@ import matplotlib.pyplot as plt
 import brenik
 from digits import build_model, split_digits
 from fd_capture import captured_lines
+from outputs import output_path
 
 TRAINING = re.compile(r"epoch: *(\d+), acc: (\S+), loss: (\S+) \[")
 VALIDATION = re.compile(r"validation:  acc: (\S+), loss: (\S+) \[")
@@ -57,7 +58,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--epochs", type=int, default=200)
     parser.add_argument("--reports", type=int, default=50, help="printed epochs to plot")
-    parser.add_argument("--out", default="training_curves.png")
+    parser.add_argument("--out", default=output_path("training_curves.png"))
     args = parser.parse_args()
 
     x_train, y_train, x_test, y_test = split_digits()
