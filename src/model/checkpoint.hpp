@@ -79,9 +79,10 @@ void take_snapshot(Checkpoint<Model>& checkpoint, Model& model, const MatrixView
 template <class Model>
 void write_checkpoint(Checkpoint<Model>& checkpoint) {
     auto start = Checkpoint<Model>::Clock::now();
+    bool written = false;
     try {
-        save_model_file(checkpoint.best, checkpoint.best.save_best_params,
-                        checkpoint.samples_shown ? &checkpoint.first_layer_samples : nullptr);
+        written = save_model_file(checkpoint.best, checkpoint.best.save_best_params,
+                                  checkpoint.samples_shown ? &checkpoint.first_layer_samples : nullptr);
     } catch (...) {
         checkpoint.save_panicked = true;
         throw;
@@ -91,7 +92,7 @@ void write_checkpoint(Checkpoint<Model>& checkpoint) {
     // A failed write was warned about and left the previous file: the best
     // stays pending and waits its turn again.
     checkpoint.pending_since = end;
-    checkpoint.pending = false;
+    checkpoint.pending = !written;
 }
 
 // At the end of an epoch: writes the pending best once it has waited long enough.

@@ -304,7 +304,7 @@ SaveTarget save_target(const std::string& path) {
 }
 
 template <class Model>
-void save_in_place(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
+bool save_in_place(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
     FileOutput out;
     out.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out.fd < 0) fail_create(path, errno);
@@ -314,17 +314,19 @@ void save_in_place(const Model& model, const std::string& path, const MatrixView
         if (::close(out.fd) != 0 && errno != EINTR) throw WriteFailed{errno};
     } catch (const WriteFailed& failed) {
         warn_write_failed(path, failed.error, false);
+        return false;
     } catch (...) {
         ::close(out.fd);
         throw;
     }
+    return true;
 }
 
 // Temporary file, text, fdatasync, name, rename over the target, directory
 // sync: at every moment the target is the previous file or the new one,
 // whole, also on disk after a crash.
 template <class Model>
-void save(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
+bool save(const Model& model, const std::string& path, const MatrixView* first_layer_inputs) {
     SaveTarget target = save_target(path);
     if (target.in_place) return save_in_place(model, path, first_layer_inputs);
     TempFile temp = create_temp(target.path);
@@ -339,7 +341,7 @@ void save(const Model& model, const std::string& path, const MatrixView* first_l
     } catch (const WriteFailed& failed) {
         discard_temp(temp);
         warn_write_failed(path, failed.error, target.exists);
-        return;
+        return false;
     } catch (...) {
         discard_temp(temp);
         throw;
@@ -351,6 +353,7 @@ void save(const Model& model, const std::string& path, const MatrixView* first_l
     }
     sync_directory(directory_of(target.path));
     ::close(temp.fd);  // releases the lock
+    return true;
 }
 
 void check_creatable(const std::string& path) {
@@ -449,12 +452,12 @@ Model load(const std::string& path, Model (*parse)(std::string_view)) {
 
 void check_model_file_creatable(const std::string& path) { check_creatable(path); }
 
-void save_model_file(const LinearModel& model, const std::string& path, const MatrixView* first_layer_inputs) {
-    save(model, path, first_layer_inputs);
+bool save_model_file(const LinearModel& model, const std::string& path, const MatrixView* first_layer_inputs) {
+    return save(model, path, first_layer_inputs);
 }
-void save_model_file(const CategoricalModel& model, const std::string& path,
+bool save_model_file(const CategoricalModel& model, const std::string& path,
                      const MatrixView* first_layer_inputs) {
-    save(model, path, first_layer_inputs);
+    return save(model, path, first_layer_inputs);
 }
 
 LinearModel load_linear_model_file(const std::string& path) {

@@ -10,12 +10,12 @@
 // directory, synced to disk and renamed over the target, so neither a failed
 // write nor a killed process nor a crash destroys the previous file. Panics
 // (OS error) when the file cannot be created; a later write error removes
-// the temporary file, warns on stderr and returns.
+// the temporary file, warns on stderr and returns false.
 // A non-null first_layer_inputs is saved as the first layer's `inputs`: a
 // training run that reads the samples where they lie stores no copy of them.
-void save_model_file(const LinearModel& model, const std::string& path,
+bool save_model_file(const LinearModel& model, const std::string& path,
                      const MatrixView* first_layer_inputs = nullptr);
-void save_model_file(const CategoricalModel& model, const std::string& path,
+bool save_model_file(const CategoricalModel& model, const std::string& path,
                      const MatrixView* first_layer_inputs = nullptr);
 
 // Panics, as save_model_file would, when `path` cannot be created or

@@ -7,6 +7,9 @@
 #include "model/training.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -156,7 +159,7 @@ struct Outcome {
 Outcome run_captured(const std::string& model_path, const std::function<void()>& train) {
     std::string lines_path = testing::TempDir() + "training_test_lines.txt";
     std::remove(model_path.c_str());
-    thread_generator() = ThreadGenerator{{0x9E3779B97F4A7C15ull, 42, 7, 1}};
+    thread_generator() = ThreadGenerator{{0x9E3779B97F4A7C15ull, 42, 7, 1}};  // the same weights every run
     std::fflush(stdout);
     int saved = dup(1);
     int fd = open(lines_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -379,6 +382,49 @@ TEST(TrainingLoop, EndingEarlyLeavesTheFileOfTheLastImprovement) {
     }
 }
 
+TEST(TrainingLoop, AFailedWriteLeavesTheBestPendingForTheNextOne) {
+    // Only epoch 2 improves (a large first step, then a learning rate decayed
+    // to nothing), and its write fails (a file-size limit, as a full disk);
+    // epoch 3 lifts the limit, and the write at the end brings the file up
+    // to date.
+    Matrix x = samples(40, 3, 11);
+    Vector y = regression_targets(x);
+    std::string path = testing::TempDir() + "training_test_model.json";
+    LinearModel model = create_linear_model("linear", path);
+    model.layers = {layer_of(3, 8, "dense", "relu"), layer_of(8, 1, "dense", "")};
+    DynamicOptimizer opt = create_optimizer("sgd", 0.5f, 1e20f);
+    Matrix no_rows;
+    Outcome reference =
+        run_captured(path, [&] { reference_train<LinearReference>(model, opt, 6, x, y, no_rows, Vector()); });
+    for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
+        std::remove(path.c_str());
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{100, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 1);
+            ::dup2(quiet, 2);
+            thread_generator() = ThreadGenerator{{0x9E3779B97F4A7C15ull, 42, 7, 1}};  // as run_captured
+            int epoch = 0;
+            auto lift_at_epoch_3 = [&] {
+                if (++epoch != 3) return;
+                rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+                ::setrlimit(RLIMIT_FSIZE, &unlimited);
+            };
+            train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(no_rows),
+                               strided_view_of(Vector()), hooks_with(timing, lift_at_epoch_3));
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(difference(read_file(path), reference.file), "") << "lag " << timing.min_lag_seconds;
+    }
+}
+
 TEST(TrainingLoop, SampleLayoutsGiveTheSameRun) {
     // The samples are read in place when their rows are contiguous (also with
     // gaps between rows), else copied: the lines and the file are the same.
@@ -424,3 +470,4 @@ TEST(TrainingLoop, SampleLayoutsGiveTheSameRun) {
         }
     }
 }
+
