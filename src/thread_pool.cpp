@@ -238,11 +238,10 @@ struct ThreadPool {
     std::chrono::microseconds spin{0};
     std::mutex dispatch;  // one call at a time
 
-    std::mutex mutex;  // guards the fields below
+    std::mutex mutex;  // guards current, sleepers, stopping and changes of generation
     std::condition_variable wake;
     std::shared_ptr<Job> current;
-    uint64_t generation = 0;               // bumped for every job; read unlocked by spinning workers
-    std::atomic<uint64_t> published{0};    // generation, for the spin
+    std::atomic<uint64_t> generation{0};  // bumped for every job; spinning workers watch it
     size_t sleepers = 0;
     bool stopping = false;
     std::vector<std::thread> workers;
@@ -252,13 +251,16 @@ namespace {
 
 // The next job after the one numbered `seen`, or null when the pool stops.
 std::shared_ptr<Job> next_job(ThreadPool& pool, uint64_t& seen) {
-    spin_until([&] { return pool.published.load(std::memory_order_acquire) != seen; }, pool.spin);
+    auto changed = [&] { return pool.generation.load(std::memory_order_acquire) != seen; };
+    spin_until(changed, pool.spin);
     std::unique_lock<std::mutex> lock(pool.mutex);
-    ++pool.sleepers;
-    pool.wake.wait(lock, [&] { return pool.generation != seen || pool.stopping; });
-    --pool.sleepers;
+    if (!changed() && !pool.stopping) {
+        ++pool.sleepers;
+        pool.wake.wait(lock, [&] { return changed() || pool.stopping; });
+        --pool.sleepers;
+    }
     if (pool.stopping) return nullptr;
-    seen = pool.generation;
+    seen = pool.generation.load(std::memory_order_relaxed);
     return pool.current;
 }
 
@@ -307,8 +309,7 @@ void run_tasks(ThreadPool& pool, size_t task_count, const std::function<void(siz
     {
         std::lock_guard<std::mutex> lock(pool.mutex);
         pool.current = job;
-        pool.generation += 1;
-        pool.published.store(pool.generation, std::memory_order_release);
+        pool.generation.fetch_add(1, std::memory_order_release);
         if (pool.sleepers > 0) pool.wake.notify_all();
     }
     work_on(*job);
@@ -327,15 +328,22 @@ namespace {
 // the passes of a small network's epoch.
 constexpr std::chrono::microseconds process_pool_spin{100};
 
-std::mutex process_pool_mutex;  // held by every call, and across fork()
+std::mutex process_pool_mutex;  // guards process_pool; held across fork()
 ThreadPool* process_pool = nullptr;
 ThreadPool* abandoned_pool = nullptr;  // a forked child's copy of its parent's, kept reachable
 
 // A forked child has only the thread that called fork(): the parent's workers
 // do not exist there, so their pool is left as it is (never joined or freed)
-// and the child starts a new one when it needs one.
-void before_fork() { process_pool_mutex.lock(); }
-void after_fork_in_parent() { process_pool_mutex.unlock(); }
+// and the child starts a new one when it needs one. No call is under way in
+// the pool while fork() copies it.
+void before_fork() {
+    process_pool_mutex.lock();
+    if (process_pool != nullptr) process_pool->dispatch.lock();
+}
+void after_fork_in_parent() {
+    if (process_pool != nullptr) process_pool->dispatch.unlock();
+    process_pool_mutex.unlock();
+}
 void after_fork_in_child() {
     if (process_pool != nullptr) abandoned_pool = process_pool;
     process_pool = nullptr;
@@ -345,6 +353,7 @@ void after_fork_in_child() {
 ThreadPool& the_process_pool() {
     static std::once_flag registered;
     std::call_once(registered, [] { pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child); });
+    std::lock_guard<std::mutex> lock(process_pool_mutex);
     if (process_pool == nullptr)
         process_pool = make_thread_pool(thread_count_for(current_cpu_limits()), process_pool_spin).release();
     return *process_pool;
@@ -354,11 +363,7 @@ ThreadPool& the_process_pool() {
 
 void parallel_for(size_t task_count, const std::function<void(size_t)>& task) {
     if (task_count <= 1 || inside_task) return run_inline(task_count, task);
-    std::lock_guard<std::mutex> lock(process_pool_mutex);
     run_tasks(the_process_pool(), task_count, task);
 }
 
-size_t pool_thread_count() {
-    std::lock_guard<std::mutex> lock(process_pool_mutex);
-    return the_process_pool().threads;
-}
+size_t pool_thread_count() { return the_process_pool().threads; }
