@@ -22,7 +22,7 @@
 // failing task is rethrown once the others have finished (tasks above a
 // failed one may be skipped). Calls from several threads run one at a time; a
 // call from inside a task runs its tasks inline on that thread. After fork()
-// the child gets a fresh pool on its first call.
+// the child gets a fresh pool on its first call (a task itself must not fork).
 void parallel_for(size_t task_count, const std::function<void(size_t task)>& task);
 
 // Threads the process's pool works with, the caller's included (at least 1).

@@ -44,26 +44,20 @@ bool same_value(float a, float b) {
     return x == y || (std::isnan(a) && std::isnan(b));
 }
 
-bool same_values(const std::vector<float>& a, const std::vector<float>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!same_value(a[i], b[i])) return false;
-    return true;
-}
-
-// "element 5: 0x00000000, baseline 0x80000000" for the first difference.
-std::string first_difference(const std::vector<float>& got, const std::vector<float>& expected) {
-    for (size_t i = 0; i < got.size() && i < expected.size(); ++i) {
+// "" when both hold the same values, else "element 5: 0x00000000, baseline
+// 0x80000000" for the first difference.
+std::string difference(const std::vector<float>& got, const std::vector<float>& expected) {
+    if (got.size() != expected.size()) return "sizes differ";
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (same_value(got[i], expected[i])) continue;
         uint32_t g, e;
         std::memcpy(&g, &got[i], sizeof g);
         std::memcpy(&e, &expected[i], sizeof e);
-        if (!same_value(got[i], expected[i])) {
-            char text[80];
-            std::snprintf(text, sizeof text, "element %zu: 0x%08x, baseline 0x%08x", i, unsigned(g), unsigned(e));
-            return text;
-        }
+        char text[80];
+        std::snprintf(text, sizeof text, "element %zu: 0x%08x, baseline 0x%08x", i, unsigned(g), unsigned(e));
+        return text;
     }
-    return "sizes differ";
+    return "";
 }
 
 // Inputs for one call of every kernel; each kernel writes into copies.
@@ -142,9 +136,9 @@ TEST(Elementwise, EveryVariantGivesTheBaselinesBits) {
                 ASSERT_EQ(got.size(), expected.size());
                 for (size_t i = 0; i < got.size(); ++i)
                     for (size_t a = 0; a < got[i].arrays.size(); ++a)
-                        EXPECT_TRUE(same_values(got[i].arrays[a], expected[i].arrays[a]))
+                        EXPECT_EQ(difference(got[i].arrays[a], expected[i].arrays[a]), "")
                             << supported.variants[v]->name << " " << got[i].kernel << ", " << rows << " x " << cols
-                            << ", array " << a << ", " << first_difference(got[i].arrays[a], expected[i].arrays[a]);
+                            << ", array " << a;
             }
         }
 }
