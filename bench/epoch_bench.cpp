@@ -1,7 +1,8 @@
 // Times whole training calls of the benchmark workloads in C++, without the
 // Python layer, for profiling (perf record / perf stat / callgrind):
-//   epoch_bench W1|W2|W3|W4 [epochs]
-// Prints the workload and the mean time of one epoch.
+//   epoch_bench W1|W2|W3|W4 [epochs [element-wise variant]]
+// Prints the workload and the mean time of one epoch. The variant ("x86-64",
+// "x86-64-v3", "x86-64-v4") replaces the widest one the CPU runs.
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "elementwise.hpp"
 #include "model/categorical.hpp"
 #include "model/linear.hpp"
 #include "filled_matrix.hpp"
@@ -55,6 +57,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     uint16_t epochs = argc > 2 ? uint16_t(std::atoi(argv[2])) : w->epochs;
+    if (argc > 3) {
+        ElementwiseVariants supported = supported_elementwise_variants();
+        bool found = false;
+        for (size_t v = 0; v < supported.count; ++v)
+            if (std::strcmp(argv[3], supported.variants[v]->name) == 0) {
+                use_elementwise_variant(*supported.variants[v]);
+                found = true;
+            }
+        if (!found) {
+            std::fprintf(stderr, "epoch_bench: this CPU does not run the variant %s\n", argv[3]);
+            return 2;
+        }
+    }
     Matrix x = filled(w->samples, w->sizes.front(), 1);
     Matrix val_x = filled(w->validation_samples, w->sizes.front(), 2);
     DynamicOptimizer opt = create_optimizer("adam", 0.001f, 0.0f);
@@ -76,6 +91,7 @@ int main(int argc, char** argv) {
         train_linear_model(model, opt, epochs, 65535, strided_view_of(x), strided_view_of(y), strided_view_of(val_x), strided_view_of(val_y), {});
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s %u epochs: %.3f us per epoch\n", w->name, unsigned(epochs), seconds / epochs * 1e6);
+    std::printf("%s %u epochs, %s: %.3f us per epoch\n", w->name, unsigned(epochs), elementwise().name,
+                seconds / epochs * 1e6);
     return 0;
 }

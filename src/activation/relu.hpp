@@ -1,11 +1,10 @@
 #pragma once
 #include "array.hpp"
 
-// One element of the ReLU and of its gradient; the passes below (and the
-// dense layer's fused passes) apply exactly these.
-inline float relu_of(float x) { return x < 0.0f ? 0.0f : x; }  // -0.0 and NaN pass unchanged
-// d: gradient w.r.t. the ReLU's output at an element whose input was x.
-inline float relu_gradient_of(float x, float d) { return x <= 0.0f ? 0.0f : d; }  // NaN keeps d
+// An element x < 0 becomes +0.0, any other (-0.0 and NaN included) stays; the
+// gradient is 0.0 where the input was <= 0 and passes where it was above 0
+// or NaN. The loops are the element-wise kernels' (elementwise.hpp), which
+// the dense layer's fused passes share.
 
 Matrix relu_forward(const Matrix& inputs);
 // activation_inputs: what relu_forward received; dvalues: gradient w.r.t. its output.

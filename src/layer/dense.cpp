@@ -1,7 +1,7 @@
 #include "layer/dense.hpp"
 
-#include "activation/relu.hpp"
 #include "blas.hpp"
+#include "elementwise.hpp"
 #include "panic.hpp"
 #include "random.hpp"
 #include "shape_check.hpp"
@@ -82,11 +82,7 @@ Matrix dense_forward(Layer& layer, const Matrix& inputs) {
 void dense_forward_into(const Layer& layer, MatrixView inputs, Matrix& output) {
     matmul_into(output, inputs, Transpose::no, view_of(layer.weights), Transpose::no);
     const float* biases = bias_row(layer, output);
-    size_t cols = output.cols;
-    for (size_t i = 0; i < output.rows; ++i) {
-        float* row = output.row(i);
-        for (size_t j = 0; j < cols; ++j) row[j] = row[j] + biases[j];
-    }
+    elementwise().add_bias(output.data.data(), output.rows, output.cols, biases);
 }
 
 void dense_relu_forward_into(Layer& layer, MatrixView inputs, Matrix& output, bool keep_pre_activation) {
@@ -94,26 +90,15 @@ void dense_relu_forward_into(Layer& layer, MatrixView inputs, Matrix& output, bo
         // The product in output, then the bias add and the ReLU there in place.
         matmul_into(output, inputs, Transpose::no, view_of(layer.weights), Transpose::no);
         const float* biases = bias_row(layer, output);
-        size_t cols = output.cols;
-        for (size_t i = 0; i < output.rows; ++i) {
-            float* row = output.row(i);
-            for (size_t j = 0; j < cols; ++j) row[j] = relu_of(row[j] + biases[j]);
-        }
+        elementwise().add_bias_relu(output.data.data(), output.rows, output.cols, biases);
         return;
     }
     Matrix& pre_activation = layer.activation_inputs;
     matmul_into(pre_activation, inputs, Transpose::no, view_of(layer.weights), Transpose::no);
     const float* biases = bias_row(layer, pre_activation);
     resize_matrix(output, pre_activation.rows, pre_activation.cols);
-    size_t cols = output.cols;
-    for (size_t i = 0; i < output.rows; ++i) {
-        float* z = pre_activation.row(i);
-        float* y = output.row(i);
-        for (size_t j = 0; j < cols; ++j) {
-            z[j] = z[j] + biases[j];
-            y[j] = relu_of(z[j]);
-        }
-    }
+    elementwise().add_bias_relu_copy(pre_activation.data.data(), output.data.data(), output.rows, output.cols,
+                                     biases);
 }
 
 Matrix dense_backward(Layer& layer, const Matrix& dvalues) {
@@ -126,12 +111,7 @@ void dense_backward_into(Layer& layer, MatrixView inputs, const Matrix& dvalues,
     require_backward_shapes(layer, inputs, dvalues);
     Vector& dbiases = layer.dbiases;
     dbiases.assign(dvalues.cols, 0.0f);
-    float* sums = dbiases.data();
-    size_t cols = dvalues.cols;
-    for (size_t i = 0; i < dvalues.rows; ++i) {
-        const float* row = dvalues.row(i);
-        for (size_t j = 0; j < cols; ++j) sums[j] = sums[j] + row[j];
-    }
+    elementwise().add_column_sums(dvalues.data.data(), dvalues.rows, dvalues.cols, dbiases.data());
     finish_backward(layer, inputs, dvalues, dinputs);
 }
 
@@ -141,15 +121,7 @@ void dense_relu_backward_into(Layer& layer, MatrixView inputs, Matrix& dvalues, 
     require_backward_shapes(layer, inputs, dvalues);
     Vector& dbiases = layer.dbiases;
     dbiases.assign(dvalues.cols, 0.0f);
-    float* sums = dbiases.data();
-    size_t cols = dvalues.cols;
-    for (size_t i = 0; i < dvalues.rows; ++i) {
-        const float* z = relu_reference.row(i);
-        float* d = dvalues.row(i);
-        for (size_t j = 0; j < cols; ++j) {
-            d[j] = relu_gradient_of(z[j], d[j]);
-            sums[j] = sums[j] + d[j];
-        }
-    }
+    elementwise().relu_gradient_column_sums(relu_reference.data.data(), relu_reference.cols, dvalues.data.data(),
+                                            dvalues.rows, dvalues.cols, dbiases.data());
     finish_backward(layer, inputs, dvalues, dinputs);
 }

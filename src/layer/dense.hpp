@@ -31,7 +31,7 @@ void dense_backward_into(Layer& layer, MatrixView inputs, const Matrix& dvalues,
 // and the bias sums fused: dvalues (w.r.t. the ReLU's output) becomes the
 // gradient w.r.t. the dense output in place. relu_reference is the
 // pre-activation output (activation_inputs) or the ReLU's output of the same
-// pass: relu_of(z) <= 0 exactly where z <= 0, NaN where z is NaN, so either
+// pass: relu(z) <= 0 exactly where z <= 0, NaN where z is NaN, so either
 // gives the same gradient.
 void dense_relu_backward_into(Layer& layer, MatrixView inputs, Matrix& dvalues, Matrix* dinputs,
                               const Matrix& relu_reference);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "elementwise.hpp"
 #include "panic.hpp"
 #include "random.hpp"
 #include "shape_check.hpp"
@@ -57,7 +58,7 @@ void dropout_forward_stored(Layer& layer, bool training, Matrix& output) {
     resize_matrix(mask, inputs.rows, inputs.cols);
     draw_mask(mask, p);
     resize_matrix(output, inputs.rows, inputs.cols);
-    for (size_t k = 0; k < output.size(); ++k) output.data[k] = inputs.data[k] * mask.data[k];
+    elementwise().multiply(inputs.data.data(), mask.data.data(), output.data.data(), output.size());
 }
 
 Matrix dropout_backward(Layer& layer, const Matrix& dvalues) {
@@ -69,9 +70,5 @@ Matrix dropout_backward(Layer& layer, const Matrix& dvalues) {
 void dropout_backward_in_place(const Layer& layer, Matrix& dvalues) {
     const Matrix& mask = layer.binary_mask;
     require_covers(mask, dvalues.rows, dvalues.cols);
-    for (size_t i = 0; i < dvalues.rows; ++i) {
-        const float* m = mask.row(i);
-        float* d = dvalues.row(i);
-        for (size_t j = 0; j < dvalues.cols; ++j) d[j] = d[j] * m[j];
-    }
+    elementwise().multiply_rows(dvalues.data.data(), dvalues.rows, dvalues.cols, mask.data.data(), mask.cols);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "elementwise.hpp"
 #include "panic.hpp"
 #include "storage.hpp"
 
@@ -55,13 +56,9 @@ void categorical_crossentropy_gradient_into(const Matrix& out, const LabelVector
     check_targets(out, y);
     float rows = float(out.rows);
     resize_matrix(gradient, out.rows, out.cols);
-    for (size_t i = 0; i < out.rows; ++i) {
-        const float* o = out.row(i);
-        float* g = gradient.row(i);
-        for (size_t j = 0; j < out.cols; ++j) g[j] = o[j] / rows;
-        if (i < y.size()) {
-            size_t target = size_t(y[i]);
-            g[target] = (o[target] + -1.0f) / rows;
-        }
+    elementwise().divide(out.data.data(), rows, gradient.data.data(), out.size());
+    for (size_t i = 0; i < y.size(); ++i) {
+        size_t target = size_t(y[i]);
+        gradient.at(i, target) = (out.at(i, target) + -1.0f) / rows;
     }
 }

@@ -1,5 +1,6 @@
 #include "loss/mean_squared_error.hpp"
 
+#include "elementwise.hpp"
 #include "panic.hpp"
 #include "storage.hpp"
 
@@ -26,9 +27,6 @@ void mean_squared_error_gradient_into(const Matrix& out, const Vector& y, Matrix
     float columns = float(out.cols);
     float rows = float(out.rows);
     resize_matrix(gradient, out.rows, out.cols);
-    for (size_t i = 0; i < out.rows; ++i) {
-        const float* o = out.row(i);
-        float* g = gradient.row(i);
-        for (size_t j = 0; j < out.cols; ++j) g[j] = ((y[i] - o[j]) * -2.0f) / columns / rows;
-    }
+    elementwise().mean_squared_error_gradient(out.data.data(), y.data(), out.rows, out.cols, columns, rows,
+                                              gradient.data.data());
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "elementwise.hpp"
 #include "shape_check.hpp"
 
 namespace {
@@ -16,41 +17,6 @@ void require_state_shapes(const Layer& layer) {
     require_same_length(layer.dbiases, "dbiases", layer.biases, "biases");
     require_same_length(layer.bias_momentums, "bias_momentums", layer.biases, "biases");
     require_same_length(layer.bias_cache, "bias_cache", layer.biases, "biases");
-}
-
-struct AdamStep {
-    float beta_1, one_minus_beta_1, beta_1_correction;  // correction: 1 - beta_1^t
-    float beta_2, one_minus_beta_2, beta_2_correction;
-    float negative_lr;
-    float epsilon;
-};
-
-void adam_arrays(const AdamStep& c, size_t n, const float* grads, float* momentums, float* cache, float* params) {
-    for (size_t k = 0; k < n; ++k) {
-        float g = grads[k];
-        momentums[k] = (g * c.one_minus_beta_1) + (momentums[k] * c.beta_1);
-        float m_hat = momentums[k] / c.beta_1_correction;
-        cache[k] = ((g * g) * c.one_minus_beta_2) + (cache[k] * c.beta_2);
-        float v_hat = cache[k] / c.beta_2_correction;
-        params[k] = ((m_hat * c.negative_lr) / (sqrtf(v_hat) + c.epsilon)) + params[k];
-    }
-}
-
-struct TfAdamStep {
-    float beta_1, one_minus_beta_1;
-    float beta_2, one_minus_beta_2;
-    float lr_t;
-    float epsilon;
-};
-
-void tf_adam_arrays(const TfAdamStep& c, size_t n, const float* grads, float* momentums, float* cache,
-                    float* params) {
-    for (size_t k = 0; k < n; ++k) {
-        float g = grads[k];
-        momentums[k] = (g * c.one_minus_beta_1) + (momentums[k] * c.beta_1);
-        cache[k] = ((g * g) * c.one_minus_beta_2) + (cache[k] * c.beta_2);
-        params[k] = params[k] - ((momentums[k] * c.lr_t) / (sqrtf(cache[k]) + c.epsilon));
-    }
 }
 
 }  // namespace
@@ -73,10 +39,11 @@ void adam_update(const DynamicOptimizer& opt, Layer& layer) {
     c.beta_2_correction = 1.0f - powf(opt.beta_2, t);
     c.negative_lr = -opt.current_learning_rate;
     c.epsilon = opt.epsilon;
-    adam_arrays(c, layer.weights.size(), layer.dweights.data.data(), layer.weight_momentums.data.data(),
-                layer.weight_cache.data.data(), layer.weights.data.data());
-    adam_arrays(c, layer.biases.size(), layer.dbiases.data(), layer.bias_momentums.data(),
-                layer.bias_cache.data(), layer.biases.data());
+    const ElementwiseKernels& kernels = elementwise();
+    kernels.adam(c, layer.weights.size(), layer.dweights.data.data(), layer.weight_momentums.data.data(),
+                 layer.weight_cache.data.data(), layer.weights.data.data());
+    kernels.adam(c, layer.biases.size(), layer.dbiases.data(), layer.bias_momentums.data(), layer.bias_cache.data(),
+                 layer.biases.data());
 }
 
 void tf_adam_update(const DynamicOptimizer& opt, Layer& layer) {
@@ -96,8 +63,9 @@ void tf_adam_update(const DynamicOptimizer& opt, Layer& layer) {
     c.one_minus_beta_2 = 1.0f - opt.beta_2;
     c.lr_t = (sqrtf(1.0f - powf(opt.beta_2, t)) * opt.current_learning_rate) / (1.0f - powf(opt.beta_1, t));
     c.epsilon = opt.epsilon;
-    tf_adam_arrays(c, layer.weights.size(), layer.dweights.data.data(), layer.weight_momentums.data.data(),
-                   layer.weight_cache.data.data(), layer.weights.data.data());
-    tf_adam_arrays(c, layer.biases.size(), layer.dbiases.data(), layer.bias_momentums.data(),
-                   layer.bias_cache.data(), layer.biases.data());
+    const ElementwiseKernels& kernels = elementwise();
+    kernels.tf_adam(c, layer.weights.size(), layer.dweights.data.data(), layer.weight_momentums.data.data(),
+                    layer.weight_cache.data.data(), layer.weights.data.data());
+    kernels.tf_adam(c, layer.biases.size(), layer.dbiases.data(), layer.bias_momentums.data(),
+                    layer.bias_cache.data(), layer.biases.data());
 }
