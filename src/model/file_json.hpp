@@ -11,6 +11,8 @@
 #include "model/categorical.hpp"
 #include "model/linear.hpp"
 
+struct TextPlan;
+
 // One large output buffer; whenever it fills, its contents go to `flush`
 // (a file descriptor, a string). Large chunks keep system calls rare.
 struct JsonSink {
@@ -18,6 +20,7 @@ struct JsonSink {
     std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
     size_t used = 0;
     size_t format_threads = 1;  // threads that format large arrays, each a part (same bytes)
+    TextPlan* plan = nullptr;   // the writer's own: large arrays are planned, not formatted, here
 };
 
 // Writes the whole compact text and flushes the rest of the buffer. A

@@ -95,54 +95,74 @@ void put_floats(JsonSink& sink, const float* values, size_t count) {
 }
 
 // ---- large matrices on several threads ------------------------------------------
+//
+// With several threads the text is first planned: everything but the large
+// matrices is formatted into literal pieces, and each large matrix becomes a
+// run of chunks of about chunk_values values. The threads then format chunks
+// (at most a window of them ahead of the one being sent) while the caller's
+// thread sends the pieces in order, so the bytes are those of one thread.
 
 // A formatted value is at most 17 bytes ("-0.00000123456789"), 18 with its comma.
 constexpr size_t max_value_chars = 18;
-// Rows go to the threads in chunks of about this many values (about 1 MB of
-// text each, a few chunks in memory at a time).
+// About 1 MB of text per chunk, a few chunks in memory at a time.
 constexpr size_t chunk_values = size_t(1) << 16;
+// Smaller matrices are formatted while planning.
+constexpr size_t min_chunked_values = size_t(1) << 14;
+
+}  // namespace
+
+// Bytes formatted while planning, or the values [begin, end) of a matrix (in
+// row-major order) still to format.
+struct TextPiece {
+    std::string bytes;
+    MatrixView matrix;
+    size_t begin = 0;
+    size_t end = 0;
+    bool is_chunk() const { return end > begin; }
+};
+
+struct TextPlan {
+    std::vector<TextPiece> pieces;
+};
+
+namespace {
+
+void add_bytes(TextPlan& plan, const char* bytes, size_t n) {
+    if (plan.pieces.empty() || plan.pieces.back().is_chunk()) plan.pieces.emplace_back();
+    plan.pieces.back().bytes.append(bytes, n);
+}
+
+// Values [begin, end) of m as the one-thread loop writes them: a comma before
+// every value but the matrix's first. Returns the end of the text.
+char* format_values(char* out, MatrixView m, size_t begin, size_t end) {
+    size_t i = begin / m.cols;
+    size_t j = begin % m.cols;
+    for (size_t k = begin; k < end; ++i, j = 0) {
+        const float* row = m.data + i * m.row_stride;
+        size_t row_end = std::min(m.cols, j + (end - k));
+        for (; j < row_end; ++j, ++k) {
+            *out = ',';
+            out += k != 0;
+            out = write_json_float(out, row[j]);
+        }
+    }
+    return out;
+}
 
 struct ChunkText {
-    std::vector<char> text;
+    std::vector<char> text = std::vector<char>(chunk_values * max_value_chars + json_float_max_chars);
     size_t used = 0;
     bool ready = false;
 };
 
-// Rows [begin, end) of m as the one-thread loop writes them: a comma before
-// every value but the matrix's first.
-void format_rows(ChunkText& chunk, MatrixView m, size_t begin, size_t end) {
-    char* out = chunk.text.data();
-    for (size_t i = begin; i < end; ++i) {
-        const float* row = m.data + i * m.row_stride;
-        for (size_t j = 0; j < m.cols; ++j) {
-            *out = ',';
-            out += (i | j) != 0;
-            out = write_json_float(out, row[j]);
-        }
-    }
-    chunk.used = size_t(out - chunk.text.data());
-}
-
-// Sends bytes after everything the sink holds.
-void emit(JsonSink& sink, const char* bytes, size_t n) {
-    if (sink.used > 0) sink.flush(sink.buffer.data(), sink.used);
-    sink.used = 0;
-    sink.flush(bytes, n);
-}
-
-// The chunks of one matrix: formatted by `threads` threads (the caller's
-// among them), at most a window of them ahead of the one being sent, and
-// sent by the caller in order.
-class ChunkPipeline {
+class TextPipeline {
 public:
-    ChunkPipeline(MatrixView m, size_t threads) : m_(m) {
-        rows_per_chunk_ = std::max<size_t>(1, chunk_values / m.cols);
-        chunks_ = (m.rows + rows_per_chunk_ - 1) / rows_per_chunk_;
-        slots_.resize(2 * threads);
-        for (ChunkText& slot : slots_)
-            slot.text.resize(rows_per_chunk_ * m.cols * max_value_chars + json_float_max_chars);
+    TextPipeline(const TextPlan& plan, size_t threads) : plan_(plan), slots_(2 * threads) {
+        for (size_t p = 0; p < plan.pieces.size(); ++p)
+            if (plan.pieces[p].is_chunk()) chunk_pieces_.push_back(p);
     }
 
+    // Sends every piece in order through sink.flush.
     void run(JsonSink& sink, size_t threads) {
         // Fewer threads if the system has none to give; the bytes are the same.
         for (size_t t = 1; t < threads; ++t) {
@@ -162,16 +182,18 @@ public:
     }
 
 private:
-    // Claims the next chunk when its slot is free; chunks_ when none can be claimed now.
+    // The next chunk to format, when its slot is free; none() otherwise.
     size_t claim() {
-        if (next_claim_ < chunks_ && next_claim_ < next_send_ + slots_.size()) return next_claim_++;
-        return chunks_;
+        if (next_claim_ < chunk_pieces_.size() && next_claim_ < next_send_ + slots_.size()) return next_claim_++;
+        return none();
     }
+    size_t none() const { return chunk_pieces_.size(); }
 
-    void format(std::unique_lock<std::mutex>& lock, size_t c) {
+    void format(std::unique_lock<std::mutex>& lock, size_t chunk) {
         lock.unlock();
-        ChunkText& slot = slots_[c % slots_.size()];
-        format_rows(slot, m_, c * rows_per_chunk_, std::min(m_.rows, (c + 1) * rows_per_chunk_));
+        const TextPiece& piece = plan_.pieces[chunk_pieces_[chunk]];
+        ChunkText& slot = slots_[chunk % slots_.size()];
+        slot.used = size_t(format_values(slot.text.data(), piece.matrix, piece.begin, piece.end) - slot.text.data());
         lock.lock();
         slot.ready = true;
         changed_.notify_all();
@@ -179,29 +201,32 @@ private:
 
     void format_while_chunks_remain() {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (next_claim_ < chunks_) {
-            size_t c = claim();
-            if (c == chunks_)
+        while (next_claim_ < none()) {
+            size_t chunk = claim();
+            if (chunk == none())
                 changed_.wait(lock);
             else
-                format(lock, c);
+                format(lock, chunk);
         }
     }
 
     void send_all(JsonSink& sink) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (next_send_ < chunks_) {
-            ChunkText& slot = slots_[next_send_ % slots_.size()];
-            if (!slot.ready) {
-                size_t c = claim();
-                if (c == chunks_)
-                    changed_.wait(lock);
-                else
-                    format(lock, c);
+        for (const TextPiece& piece : plan_.pieces) {
+            if (!piece.is_chunk()) {
+                sink.flush(piece.bytes.data(), piece.bytes.size());
                 continue;
             }
+            std::unique_lock<std::mutex> lock(mutex_);
+            ChunkText& slot = slots_[next_send_ % slots_.size()];
+            while (!slot.ready) {
+                size_t chunk = claim();
+                if (chunk == none())
+                    changed_.wait(lock);
+                else
+                    format(lock, chunk);
+            }
             lock.unlock();
-            emit(sink, slot.text.data(), slot.used);
+            sink.flush(slot.text.data(), slot.used);
             lock.lock();
             slot.ready = false;
             ++next_send_;
@@ -212,22 +237,21 @@ private:
     void stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            next_claim_ = chunks_;
+            next_claim_ = none();
         }
         changed_.notify_all();
         for (std::thread& helper : helpers_) helper.join();
         helpers_.clear();
     }
 
-    MatrixView m_;
-    size_t rows_per_chunk_ = 1;
-    size_t chunks_ = 0;
+    const TextPlan& plan_;
+    std::vector<size_t> chunk_pieces_;  // indices of the chunk pieces, in order
     std::vector<ChunkText> slots_;
     std::vector<std::thread> helpers_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    size_t next_claim_ = 0;  // under mutex_
-    size_t next_send_ = 0;   // under mutex_
+    size_t next_claim_ = 0;  // chunks claimed, under mutex_
+    size_t next_send_ = 0;   // chunks sent, under mutex_
 };
 
 void put_matrix(JsonSink& sink, MatrixView m) {
@@ -236,11 +260,14 @@ void put_matrix(JsonSink& sink, MatrixView m) {
     put(sink, ",");
     put_unsigned(sink, m.cols);
     put(sink, "],\"data\":[");
-    if (m.cols > 0) {  // a view of no columns may have no storage to point into
-        if (sink.format_threads > 1 && m.rows * m.cols >= 4 * chunk_values)
-            ChunkPipeline(m, sink.format_threads).run(sink, sink.format_threads);
-        else
-            for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
+    size_t count = m.rows * m.cols;
+    if (m.cols > 0 && sink.plan != nullptr && count >= min_chunked_values) {
+        sink.flush(sink.buffer.data(), sink.used);  // into the plan, before the chunks
+        sink.used = 0;
+        for (size_t begin = 0; begin < count; begin += chunk_values)
+            sink.plan->pieces.push_back({{}, m, begin, std::min(count, begin + chunk_values)});
+    } else if (m.cols > 0) {  // a view of no columns may have no storage to point into
+        for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
     }
     put(sink, "]}");
 }
@@ -330,6 +357,52 @@ void finish(JsonSink& sink) {
     sink.used = 0;
 }
 
+void put_model(JsonSink& sink, const LinearModel& model, const MatrixView* first_layer_inputs) {
+    put_model_head(sink, model, first_layer_inputs);
+    put(sink, ",\"acc_precision\":");
+    put_float(sink, model.acc_precision);
+    put(sink, ",\"save_best_params\":");
+    put_string(sink, model.save_best_params);
+    put(sink, "}");
+}
+
+void put_model(JsonSink& sink, const CategoricalModel& model, const MatrixView* first_layer_inputs) {
+    put_model_head(sink, model, first_layer_inputs);
+    put(sink, ",\"save_best_params\":");
+    put_string(sink, model.save_best_params);
+    put(sink, "}");
+}
+
+template <class Model>
+void write_text(JsonSink& sink, const Model& model, const MatrixView* first_layer_inputs) {
+    if (sink.format_threads <= 1) {
+        put_model(sink, model, first_layer_inputs);
+        finish(sink);
+        return;
+    }
+    TextPlan plan;
+    JsonSink planner;
+    planner.buffer.resize(size_t(64) << 10);
+    planner.plan = &plan;
+    planner.flush = [&plan](const char* bytes, size_t n) { add_bytes(plan, bytes, n); };
+    put_model(planner, model, first_layer_inputs);
+    finish(planner);
+    finish(sink);  // whatever the caller had put there comes first
+    TextPipeline(plan, sink.format_threads).run(sink, sink.format_threads);
+}
+
+}  // namespace
+
+void write_model_json(JsonSink& sink, const LinearModel& model, const MatrixView* first_layer_inputs) {
+    write_text(sink, model, first_layer_inputs);
+}
+
+void write_model_json(JsonSink& sink, const CategoricalModel& model, const MatrixView* first_layer_inputs) {
+    write_text(sink, model, first_layer_inputs);
+}
+
+namespace {
+
 template <class Model>
 std::string text_of(const Model& model) {
     std::string text;
@@ -341,24 +414,6 @@ std::string text_of(const Model& model) {
 }
 
 }  // namespace
-
-void write_model_json(JsonSink& sink, const LinearModel& model, const MatrixView* first_layer_inputs) {
-    put_model_head(sink, model, first_layer_inputs);
-    put(sink, ",\"acc_precision\":");
-    put_float(sink, model.acc_precision);
-    put(sink, ",\"save_best_params\":");
-    put_string(sink, model.save_best_params);
-    put(sink, "}");
-    finish(sink);
-}
-
-void write_model_json(JsonSink& sink, const CategoricalModel& model, const MatrixView* first_layer_inputs) {
-    put_model_head(sink, model, first_layer_inputs);
-    put(sink, ",\"save_best_params\":");
-    put_string(sink, model.save_best_params);
-    put(sink, "}");
-    finish(sink);
-}
 
 std::string model_json(const LinearModel& model) { return text_of(model); }
 std::string model_json(const CategoricalModel& model) { return text_of(model); }
