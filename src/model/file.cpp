@@ -336,7 +336,8 @@ bool save(const Model& model, const std::string& path, const MatrixView* first_l
         FileOutput out;
         out.fd = temp.fd;
         write_text(out, model, first_layer_inputs);
-        if (::fdatasync(temp.fd) != 0) throw WriteFailed{errno};
+        while (::fdatasync(temp.fd) != 0)
+            if (errno != EINTR) throw WriteFailed{errno};
         if (temp.name.empty()) name_temp(temp, target.path);
     } catch (const WriteFailed& failed) {
         discard_temp(temp);
