@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <climits>
 #include <string>
+#include <vector>
 
+#include "blas_threads.hpp"
+#include "elementwise.hpp"
 #include "panic.hpp"
 #include "shape_check.hpp"
 #include "storage.hpp"
+#include "thread_pool.hpp"
 
 // The prototype is declared here rather than taken from a cblas.h: the bundled
 // OpenBLAS prefixes every symbol (scipy_cblas_sgemm), a system CBLAS does not.
@@ -63,10 +67,65 @@ void require_product_shapes(MatrixView a, Transpose transpose_a, MatrixView b, T
 
 namespace {
 
+// Every block of a product has this many rows (samples) but the last: small
+// enough that the activations of a block of a small network stay in the
+// first-level cache and its products in the BLAS's unpacked small-matrix
+// kernels, large enough that a wide layer's weights are packed for many rows.
+constexpr size_t rows_per_block = 192;
+// Groups of a weight gradient: at least two blocks each, an even number so
+// that two cores share them evenly, and at most this many partial sums.
+constexpr size_t max_groups = 16;
+
+// Products below this many multiply-adds run their blocks on the calling
+// thread: handing them to the pool would cost more than it saves. Which
+// thread runs a block never changes its result.
+constexpr double min_parallel_multiply_adds = 1 << 18;
+
+}  // namespace
+
+RowBlocks row_blocks(size_t rows) {
+    RowBlocks blocks;
+    blocks.rows = rows;
+    blocks.block_rows = std::min(rows, rows_per_block);
+    blocks.count = rows == 0 ? 0 : (rows + rows_per_block - 1) / rows_per_block;
+    blocks.groups = blocks.count < 4 ? std::min<size_t>(blocks.count, 1)
+                                     : std::min(max_groups, (blocks.count / 2) & ~size_t(1));
+    return blocks;
+}
+
+void multiply_block(MatrixView a, Transpose transpose_a, MatrixView b, float beta, float* c, size_t c_stride) {
+    // Our pool runs the blocks; the BLAS's own threads would only compete with it.
+    static const bool single_threaded = (set_blas_thread_count(1), true);
+    (void)single_threaded;
+    bool t = transpose_a == Transpose::yes;
+    int m = int(t ? a.cols : a.rows), k = int(t ? a.rows : a.cols);
+    BRENIK_SGEMM(cblas_row_major, t ? cblas_trans : cblas_no_trans, cblas_no_trans, m, int(b.cols), k, 1.0f,
+                 a.data, int(a.row_stride), b.data, int(b.row_stride), beta, c, int(c_stride));
+}
+
+void transpose_into(Matrix& transposed, MatrixView m) {
+    resize_matrix(transposed, m.cols, m.rows);
+    constexpr size_t tile = 32;  // a tile of both matrices stays in cache
+    for (size_t i0 = 0; i0 < m.rows; i0 += tile)
+        for (size_t j0 = 0; j0 < m.cols; j0 += tile)
+            for (size_t i = i0; i < std::min(i0 + tile, m.rows); ++i)
+                for (size_t j = j0; j < std::min(j0 + tile, m.cols); ++j)
+                    transposed.data[j * m.rows + i] = m.data[i * m.row_stride + j];
+}
+
+void add_group_sums(float* c, const float* const* partials, size_t partial_count, size_t n) {
+    constexpr size_t chunk = 4096;  // c's chunk stays in cache across the partials
+    for (size_t first = 0; first < n; first += chunk) {
+        size_t count = std::min(chunk, n - first);
+        for (size_t g = 0; g < partial_count; ++g) elementwise().add(partials[g] + first, c + first, count);
+    }
+}
+
+namespace {
+
 // The product's sizes as the BLAS takes them, after every check on shapes.
 struct ProductSizes {
-    size_t m, n;
-    int bm, bn, bk, lda, ldb;
+    size_t m, n, k;
     bool empty_sum;  // an inner or outer size of 0: all zeros, no BLAS call
 };
 
@@ -74,12 +133,50 @@ ProductSizes product_sizes(MatrixView a, Transpose transpose_a, MatrixView b, Tr
     require_product_shapes(a, transpose_a, b, transpose_b);
     Shape sa = operand_shape(a, transpose_a);
     Shape sb = operand_shape(b, transpose_b);
-    ProductSizes p{sa.rows, sb.cols, 0, 0, 0, 0, 0, sa.rows == 0 || sb.cols == 0 || sa.cols == 0};
-    if (!p.empty_sum) {
-        p.bm = blas_int(sa.rows, sa, sb), p.bn = blas_int(sb.cols, sa, sb), p.bk = blas_int(sa.cols, sa, sb);
-        p.lda = blas_int(a.row_stride, sa, sb), p.ldb = blas_int(b.row_stride, sa, sb);
-    }
+    ProductSizes p{sa.rows, sb.cols, sa.cols, sa.rows == 0 || sb.cols == 0 || sa.cols == 0};
+    if (!p.empty_sum)
+        for (size_t size : {sa.rows, sb.cols, sa.cols, a.row_stride, b.row_stride}) blas_int(size, sa, sb);
     return p;
+}
+
+// Runs task(0) .. task(count - 1) on the pool, or here when the product is small.
+void run_blocks(const ProductSizes& p, size_t count, const std::function<void(size_t)>& task) {
+    if (double(p.m) * double(p.n) * double(p.k) < min_parallel_multiply_adds) {
+        for (size_t i = 0; i < count; ++i) task(i);
+        return;
+    }
+    parallel_for(count, task);
+}
+
+// c := a · b, a's row blocks giving c's.
+void multiply_row_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixView b) {
+    RowBlocks blocks = row_blocks(a.rows);
+    run_blocks(p, blocks.count, [&](size_t block) {
+        size_t first = block_first_row(blocks, block), count = block_row_count(blocks, block);
+        multiply_block(rows_of(a, first, count), Transpose::no, b, 0.0f, c.row(first), c.cols);
+    });
+}
+
+// c := a^T · b over the blocks of the samples (a's and b's rows), group by group.
+void multiply_grouped_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixView b) {
+    RowBlocks blocks = row_blocks(a.rows);
+    thread_local std::vector<Matrix> partial_storage;  // groups 1 .. groups - 1, kept for the next call
+    partial_storage.resize(std::max(partial_storage.size(), blocks.groups));
+    std::vector<float*> sums(blocks.groups, c.data.data());
+    for (size_t g = 1; g < blocks.groups; ++g) {
+        resize_matrix(partial_storage[g], c.rows, c.cols);
+        sums[g] = partial_storage[g].data.data();
+    }
+    run_blocks(p, blocks.groups, [&](size_t group) {
+        float* sum = sums[group];
+        for (size_t block = group_first_block(blocks, group); block < group_first_block(blocks, group + 1); ++block) {
+            size_t first = block_first_row(blocks, block), count = block_row_count(blocks, block);
+            float beta = block == group_first_block(blocks, group) ? 0.0f : 1.0f;
+            multiply_block(rows_of(a, first, count), Transpose::yes, rows_of(b, first, count), beta, sum, c.cols);
+        }
+    });
+    std::vector<const float*> partials(sums.begin() + std::min<size_t>(1, sums.size()), sums.end());
+    add_group_sums(c.data.data(), partials.data(), partials.size(), c.size());
 }
 
 void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpose_a, MatrixView b,
@@ -89,9 +186,15 @@ void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpos
         std::fill(c.data.begin(), c.data.end(), 0.0f);
         return;
     }
-    BRENIK_SGEMM(cblas_row_major, transpose_a == Transpose::yes ? cblas_trans : cblas_no_trans,
-                 transpose_b == Transpose::yes ? cblas_trans : cblas_no_trans, p.bm, p.bn, p.bk, 1.0f, a.data,
-                 p.lda, b.data, p.ldb, 0.0f, c.data.data(), p.bn);
+    thread_local Matrix transposed_b;
+    if (transpose_b == Transpose::yes) {
+        transpose_into(transposed_b, b);
+        b = view_of(transposed_b);
+    }
+    if (transpose_a == Transpose::yes)
+        multiply_grouped_blocks(c, p, a, b);
+    else
+        multiply_row_blocks(c, p, a, b);
 }
 
 }  // namespace

@@ -1,6 +1,22 @@
 #pragma once
-// Single-precision matrix products through the linked CBLAS (cblas_sgemm).
-// Transposed operands are read in place through the BLAS's transpose flags.
+// Single-precision matrix products through the linked CBLAS (cblas_sgemm), in
+// an order fixed by the operands' shapes alone, so that results never depend
+// on the number of threads.
+//
+// The order. Rows of `a` are samples: they are split into blocks of
+// `block_rows` (row_blocks below; the last block holds the rest), and every
+// block is one single-threaded sgemm, whatever thread runs it.
+// - a not transposed (a layer's forward product, an input gradient): block b
+//   of a's rows gives the same rows of c.
+// - a transposed (a weight gradient, summed over the samples): the blocks are
+//   slices of the inner dimension. Consecutive blocks form `groups`; each
+//   group sums its blocks' products in block order (the first written, the
+//   others accumulated with beta = 1), and c is group 0's sum plus group 1's,
+//   plus group 2's, and so on, element by element.
+// - b transposed: b is first copied into a row-major transpose, so sgemm only
+//   ever reads b as it lies.
+// A training pass that runs its layers block by block (model/row_blocks)
+// makes exactly these calls, so its products equal these.
 
 #include "array.hpp"
 
@@ -9,11 +25,38 @@ enum class Transpose { no, yes };
 // The whole of m; panics when m does not hold rows x cols elements.
 MatrixView view_of(const Matrix& m);
 
-// c := op(a) · op(b), where op transposes its operand when asked. c is resized
-// to the product's shape, reusing its storage when it is large enough. Panics
-// naming both shapes when the inner sizes differ, and when a size does not fit
-// the BLAS's 32-bit int. A product with an inner size of 0 is all zeros.
-// c must not overlap a or b.
+// Rows first .. first + count - 1 of m.
+inline MatrixView rows_of(MatrixView m, size_t first, size_t count) {
+    return {m.data + first * m.row_stride, count, m.cols, m.row_stride};
+}
+
+// How `rows` samples split into blocks and the blocks into groups. Depends on
+// the row count only.
+struct RowBlocks {
+    size_t rows = 0;
+    size_t block_rows = 0;  // rows of every block but the last
+    size_t count = 0;       // blocks
+    size_t groups = 0;      // groups of consecutive blocks
+};
+
+RowBlocks row_blocks(size_t rows);
+
+inline size_t block_first_row(const RowBlocks& blocks, size_t block) { return block * blocks.block_rows; }
+inline size_t block_row_count(const RowBlocks& blocks, size_t block) {
+    size_t first = block_first_row(blocks, block);
+    return blocks.rows - first < blocks.block_rows ? blocks.rows - first : blocks.block_rows;
+}
+// Group g holds blocks group_first_block(g) .. group_first_block(g + 1) - 1;
+// larger groups come first.
+inline size_t group_first_block(const RowBlocks& blocks, size_t group) {
+    return (group * blocks.count + blocks.groups - 1) / blocks.groups;
+}
+
+// c := op(a) · op(b), where op transposes its operand when asked, in the order
+// above. c is resized to the product's shape, reusing its storage when it is
+// large enough. Panics naming both shapes when the inner sizes differ, and
+// when a size does not fit the BLAS's 32-bit int. A product with an inner
+// size of 0 is all zeros. c must not overlap a or b.
 void matmul_into(Matrix& c, MatrixView a, Transpose transpose_a, MatrixView b, Transpose transpose_b);
 // The same on whole matrices; an operand not holding rows x cols elements panics.
 void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b);
@@ -21,6 +64,14 @@ void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix
 // The shape check matmul_into makes before it multiplies, for a caller that
 // wants the product's failure without the product.
 void require_product_shapes(MatrixView a, Transpose transpose_a, MatrixView b, Transpose transpose_b);
+
+// One block's product on the calling thread: c := op(a) · b + beta · c with
+// beta 0 or 1, c's row i at c + i * c_stride. The caller has checked the
+// shapes and sizes (matmul_into's checks); no size is 0.
+void multiply_block(MatrixView a, Transpose transpose_a, MatrixView b, float beta, float* c, size_t c_stride);
+
+// transposed := the transpose of m (m.cols x m.rows), reusing its storage.
+void transpose_into(Matrix& transposed, MatrixView m);
 
 inline Matrix matmul(const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b) {
     Matrix c;
