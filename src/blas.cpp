@@ -67,36 +67,41 @@ void require_product_shapes(MatrixView a, Transpose transpose_a, MatrixView b, T
 
 namespace {
 
-// Every block of a product has this many rows (samples) but the last: small
-// enough that the activations of a block of a small network stay in the
-// first-level cache and its products in the BLAS's unpacked small-matrix
-// kernels, large enough that a wide layer's weights are packed for many rows.
-constexpr size_t rows_per_block = 192;
-// Groups of a weight gradient: at least two blocks each, an even number so
-// that two cores share them evenly, and at most this many partial sums.
+// Blocks have at most this many rows (samples): few enough that the
+// activations of a block of a small network stay in the first-level cache and
+// its products in the BLAS's unpacked small-matrix kernels, enough that a
+// wide layer's weights are packed for many rows.
+constexpr size_t max_rows_per_block = 192;
+// Rows split into a multiple of this many blocks of nearly equal size, so
+// that 2 or 4 cores share them evenly.
+constexpr size_t block_count_multiple = 4;
+// A weight gradient sums at most this many groups' partial sums.
 constexpr size_t max_groups = 16;
-
-// Products below this many multiply-adds run their blocks on the calling
-// thread: handing them to the pool would cost more than it saves. Which
-// thread runs a block never changes its result.
-constexpr double min_parallel_multiply_adds = 1 << 18;
 
 }  // namespace
 
 RowBlocks row_blocks(size_t rows) {
     RowBlocks blocks;
     blocks.rows = rows;
-    blocks.block_rows = std::min(rows, rows_per_block);
-    blocks.count = rows == 0 ? 0 : (rows + rows_per_block - 1) / rows_per_block;
-    blocks.groups = blocks.count < 4 ? std::min<size_t>(blocks.count, 1)
-                                     : std::min(max_groups, (blocks.count / 2) & ~size_t(1));
+    if (rows == 0) return blocks;
+    size_t count = (rows + max_rows_per_block - 1) / max_rows_per_block;
+    if (count > 1) count = (count + block_count_multiple - 1) / block_count_multiple * block_count_multiple;
+    blocks.block_rows = (rows + count - 1) / count;
+    blocks.count = (rows + blocks.block_rows - 1) / blocks.block_rows;
+    blocks.groups = std::min(max_groups, blocks.count);
     return blocks;
 }
 
+void run_blocks(double multiply_adds, size_t count, const std::function<void(size_t)>& task) {
+    // The pool runs the blocks; the BLAS's own threads would only compete with
+    // it. Set at every call: a caller may have changed it in between
+    // (threadpoolctl does that for every BLAS in the process).
+    set_blas_thread_count(1);
+    if (multiply_adds >= double(1 << 20)) return parallel_for(count, task);
+    for (size_t i = 0; i < count; ++i) task(i);
+}
+
 void multiply_block(MatrixView a, Transpose transpose_a, MatrixView b, float beta, float* c, size_t c_stride) {
-    // Our pool runs the blocks; the BLAS's own threads would only compete with it.
-    static const bool single_threaded = (set_blas_thread_count(1), true);
-    (void)single_threaded;
     bool t = transpose_a == Transpose::yes;
     int m = int(t ? a.cols : a.rows), k = int(t ? a.rows : a.cols);
     BRENIK_SGEMM(cblas_row_major, t ? cblas_trans : cblas_no_trans, cblas_no_trans, m, int(b.cols), k, 1.0f,
@@ -113,11 +118,11 @@ void transpose_into(Matrix& transposed, MatrixView m) {
                     transposed.data[j * m.rows + i] = m.data[i * m.row_stride + j];
 }
 
-void add_group_sums(float* c, const float* const* partials, size_t partial_count, size_t n) {
+void add_group_sums(float* c, const float* const* partials, size_t partial_count, size_t first, size_t count) {
     constexpr size_t chunk = 4096;  // c's chunk stays in cache across the partials
-    for (size_t first = 0; first < n; first += chunk) {
-        size_t count = std::min(chunk, n - first);
-        for (size_t g = 0; g < partial_count; ++g) elementwise().add(partials[g] + first, c + first, count);
+    for (size_t begin = first; begin < first + count; begin += chunk) {
+        size_t n = std::min(chunk, first + count - begin);
+        for (size_t g = 0; g < partial_count; ++g) elementwise().add(partials[g] + begin, c + begin, n);
     }
 }
 
@@ -139,19 +144,12 @@ ProductSizes product_sizes(MatrixView a, Transpose transpose_a, MatrixView b, Tr
     return p;
 }
 
-// Runs task(0) .. task(count - 1) on the pool, or here when the product is small.
-void run_blocks(const ProductSizes& p, size_t count, const std::function<void(size_t)>& task) {
-    if (double(p.m) * double(p.n) * double(p.k) < min_parallel_multiply_adds) {
-        for (size_t i = 0; i < count; ++i) task(i);
-        return;
-    }
-    parallel_for(count, task);
-}
+double multiply_adds(const ProductSizes& p) { return double(p.m) * double(p.n) * double(p.k); }
 
 // c := a · b, a's row blocks giving c's.
 void multiply_row_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixView b) {
     RowBlocks blocks = row_blocks(a.rows);
-    run_blocks(p, blocks.count, [&](size_t block) {
+    run_blocks(multiply_adds(p), blocks.count, [&](size_t block) {
         size_t first = block_first_row(blocks, block), count = block_row_count(blocks, block);
         multiply_block(rows_of(a, first, count), Transpose::no, b, 0.0f, c.row(first), c.cols);
     });
@@ -167,7 +165,7 @@ void multiply_grouped_blocks(Matrix& c, const ProductSizes& p, MatrixView a, Mat
         resize_matrix(partial_storage[g], c.rows, c.cols);
         sums[g] = partial_storage[g].data.data();
     }
-    run_blocks(p, blocks.groups, [&](size_t group) {
+    run_blocks(multiply_adds(p), blocks.groups, [&](size_t group) {
         float* sum = sums[group];
         for (size_t block = group_first_block(blocks, group); block < group_first_block(blocks, group + 1); ++block) {
             size_t first = block_first_row(blocks, block), count = block_row_count(blocks, block);
@@ -176,7 +174,7 @@ void multiply_grouped_blocks(Matrix& c, const ProductSizes& p, MatrixView a, Mat
         }
     });
     std::vector<const float*> partials(sums.begin() + std::min<size_t>(1, sums.size()), sums.end());
-    add_group_sums(c.data.data(), partials.data(), partials.size(), c.size());
+    add_group_sums(c.data.data(), partials.data(), partials.size(), 0, c.size());
 }
 
 void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpose_a, MatrixView b,

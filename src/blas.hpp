@@ -18,6 +18,8 @@
 // A training pass that runs its layers block by block (model/row_blocks)
 // makes exactly these calls, so its products equal these.
 
+#include <functional>
+
 #include "array.hpp"
 
 enum class Transpose { no, yes };
@@ -65,13 +67,25 @@ void matmul_into(Matrix& c, const Matrix& a, Transpose transpose_a, const Matrix
 // wants the product's failure without the product.
 void require_product_shapes(MatrixView a, Transpose transpose_a, MatrixView b, Transpose transpose_b);
 
+// Runs task(0) .. task(count - 1), each a block's work, on the pool when the
+// whole is worth it, else here in order: below about 2^20 multiply-adds (some
+// 10 us on one core) handing it over costs more than it saves. Which thread
+// runs a block never changes its result.
+void run_blocks(double multiply_adds, size_t count, const std::function<void(size_t)>& task);
+
 // One block's product on the calling thread: c := op(a) · b + beta · c with
 // beta 0 or 1, c's row i at c + i * c_stride. The caller has checked the
-// shapes and sizes (matmul_into's checks); no size is 0.
+// shapes and sizes (matmul_into's checks); no size is 0. For a task of
+// run_blocks, which keeps the BLAS on one thread.
 void multiply_block(MatrixView a, Transpose transpose_a, MatrixView b, float beta, float* c, size_t c_stride);
 
 // transposed := the transpose of m (m.cols x m.rows), reusing its storage.
 void transpose_into(Matrix& transposed, MatrixView m);
+
+// How the groups' sums of a weight gradient combine, for elements first ..
+// first + count - 1: c[k] := ((c[k] + partials[0][k]) + partials[1][k]) + ...
+// with group 0's sum in c and the others' in partials.
+void add_group_sums(float* c, const float* const* partials, size_t partial_count, size_t first, size_t count);
 
 inline Matrix matmul(const Matrix& a, Transpose transpose_a, const Matrix& b, Transpose transpose_b) {
     Matrix c;

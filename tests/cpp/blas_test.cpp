@@ -32,12 +32,12 @@ Matrix counting(size_t rows, size_t cols, float start) {
 
 TEST(Matmul, AllTransposeCombinationsMatchReference) {
     // c is m x n, the inner size k; the rows of a (m, or k when a is
-    // transposed) are split into blocks: 1778 rows make ten, in four groups,
-    // the last block short.
+    // transposed) are split into blocks: 3290 rows make twenty, the last one
+    // short, in sixteen groups of one or two.
     struct Size {
         size_t m, k, n;
     };
-    for (Size s : {Size{5, 3, 4}, Size{1778, 3, 4}, Size{5, 1778, 4}, Size{1778, 1778, 2}})
+    for (Size s : {Size{5, 3, 4}, Size{3290, 3, 4}, Size{5, 3290, 4}, Size{3290, 3290, 2}})
         for (Transpose ta : {Transpose::no, Transpose::yes})
             for (Transpose tb : {Transpose::no, Transpose::yes}) {
                 bool a_t = ta == Transpose::yes, b_t = tb == Transpose::yes;
