@@ -75,7 +75,11 @@ constexpr size_t max_rows_per_block = 192;
 // Rows split into a multiple of this many blocks of nearly equal size, so
 // that 2 or 4 cores share them evenly.
 constexpr size_t block_count_multiple = 4;
-// A weight gradient sums at most this many groups' partial sums.
+// Groups of a weight gradient: one per this many rows, at most max_groups,
+// an even number when more than one. Each group's partial sum is written and
+// read back once; with fewer rows per group that traffic would cost a wide
+// layer more than a tenth of its products' time.
+constexpr size_t rows_per_group = 384;
 constexpr size_t max_groups = 16;
 
 }  // namespace
@@ -88,7 +92,8 @@ RowBlocks row_blocks(size_t rows) {
     if (count > 1) count = (count + block_count_multiple - 1) / block_count_multiple * block_count_multiple;
     blocks.block_rows = (rows + count - 1) / count;
     blocks.count = (rows + blocks.block_rows - 1) / blocks.block_rows;
-    blocks.groups = std::min(max_groups, blocks.count);
+    size_t groups = std::clamp<size_t>(rows / rows_per_group, 1, max_groups);
+    blocks.groups = std::min(groups > 1 ? groups & ~size_t(1) : groups, blocks.count);
     return blocks;
 }
 
@@ -111,11 +116,14 @@ void multiply_block(MatrixView a, Transpose transpose_a, MatrixView b, float bet
 void transpose_into(Matrix& transposed, MatrixView m) {
     resize_matrix(transposed, m.cols, m.rows);
     constexpr size_t tile = 32;  // a tile of both matrices stays in cache
-    for (size_t i0 = 0; i0 < m.rows; i0 += tile)
-        for (size_t j0 = 0; j0 < m.cols; j0 += tile)
-            for (size_t i = i0; i < std::min(i0 + tile, m.rows); ++i)
-                for (size_t j = j0; j < std::min(j0 + tile, m.cols); ++j)
-                    transposed.data[j * m.rows + i] = m.data[i * m.row_stride + j];
+    size_t rows_per_task = std::max<size_t>(tile, (size_t(1) << 16) / std::max<size_t>(m.cols, 1) / tile * tile);
+    parallel_chunks(m.rows, rows_per_task, [&](size_t first, size_t count) {
+        for (size_t i0 = first; i0 < first + count; i0 += tile)
+            for (size_t j0 = 0; j0 < m.cols; j0 += tile)
+                for (size_t i = i0; i < std::min(i0 + tile, first + count); ++i)
+                    for (size_t j = j0; j < std::min(j0 + tile, m.cols); ++j)
+                        transposed.data[j * m.rows + i] = m.data[i * m.row_stride + j];
+    });
 }
 
 void add_group_sums(float* c, const float* const* partials, size_t partial_count, size_t first, size_t count) {
