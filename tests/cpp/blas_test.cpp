@@ -33,7 +33,7 @@ Matrix counting(size_t rows, size_t cols, float start) {
 TEST(Matmul, AllTransposeCombinationsMatchReference) {
     // c is m x n, the inner size k; the rows of a (m, or k when a is
     // transposed) are split into blocks: 3290 rows make twenty, the last one
-    // short, in sixteen groups of one or two.
+    // short, in eight groups of two or three.
     struct Size {
         size_t m, k, n;
     };

@@ -266,10 +266,10 @@ RunHooks hooks_with(const CheckpointTiming& timing, std::function<void()> at_epo
 
 }  // namespace
 
-// Sample counts of one block, and of twenty blocks in sixteen groups (the
-// last block short) with four blocks of validation samples: dense stacks
-// train in row blocks, and their products and sums must come out as the
-// per-layer operations' do.
+// Sample counts of one block, and of twenty blocks in eight groups (the last
+// block short) with four blocks of validation samples: dense stacks train in
+// row blocks, and their products and sums must come out as the per-layer
+// operations' do.
 struct SampleCounts {
     size_t rows, val_rows;
 };
