@@ -181,7 +181,7 @@ void multiply_grouped_blocks(Matrix& c, const ProductSizes& p, MatrixView a, Mat
             multiply_block(rows_of(a, first, count), Transpose::yes, rows_of(b, first, count), beta, sum, c.cols);
         }
     });
-    std::vector<const float*> partials(sums.begin() + std::min<size_t>(1, sums.size()), sums.end());
+    std::vector<const float*> partials(sums.begin() + 1, sums.end());  // an inner size > 0: a group at least
     add_group_sums(c.data.data(), partials.data(), partials.size(), 0, c.size());
 }
 

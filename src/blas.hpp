@@ -3,9 +3,9 @@
 // an order fixed by the operands' shapes alone, so that results never depend
 // on the number of threads.
 //
-// The order. Rows of `a` are samples: they are split into blocks of
-// `block_rows` (row_blocks below; the last block holds the rest), and every
-// block is one single-threaded sgemm, whatever thread runs it.
+// The order. Rows of `a` are samples: they are split into blocks (row_blocks
+// below), and every block is one single-threaded sgemm, whatever thread runs
+// it.
 // - a not transposed (a layer's forward product, an input gradient): block b
 //   of a's rows gives the same rows of c.
 // - a transposed (a weight gradient, summed over the samples): the blocks are
@@ -32,8 +32,10 @@ inline MatrixView rows_of(MatrixView m, size_t first, size_t count) {
     return {m.data + first * m.row_stride, count, m.cols, m.row_stride};
 }
 
-// How `rows` samples split into blocks and the blocks into groups. Depends on
-// the row count only.
+// How `rows` samples split into blocks and the blocks into groups; depends on
+// the row count only. Blocks: at most 192 rows, a multiple of four of them
+// (or one) of nearly equal size. Groups: one per 384 rows, an even number
+// when more than one, at most sixteen.
 struct RowBlocks {
     size_t rows = 0;
     size_t block_rows = 0;  // rows of every block but the last

@@ -50,7 +50,6 @@
 // is never changed. With no layers the result is a copy of `inputs`.
 Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool training);
 
-
 // The layers' part of model_forward on the samples of the pass whose copies
 // the layers hold. Returns the last layer's output (the samples themselves
 // with no layers), a matrix inside the layers or the pass storage. With
