@@ -70,7 +70,7 @@ std::vector<Pass> passes() {
             k.add_bias(x.d.data.data(), rows, cols, x.row.data());
         });
         add("add_column_sums", rows, cols,
-            [=](const ElementwiseKernels& k, Arrays& x) { k.add_column_sums(x.a.data.data(), rows, cols, x.row.data()); });
+            [=](const ElementwiseKernels& k, Arrays& x) { k.add_column_sums(x.a.data.data(), cols, rows, cols, x.row.data()); });
     }
     for (auto [rows, cols] : {std::pair<size_t, size_t>{60000, 10}, {300, 3}}) {
         add("softmax", rows, cols,

@@ -3,9 +3,14 @@
 Runs, interleaved in one process: brenik, a vectorised NumPy float32 loop of the
 same full-batch "adam" training (validation pass included), PyTorch on the CPU,
 and scikit-learn's MLP run full batch. Prints medians with their spread (half
-the range, relative to the median) and the ratio of each to brenik, plus a
-lower bound: the epoch's matrix products alone through brenik's own OpenBLAS,
-with and without the first layer's input gradient (which training discards).
+the range, relative to the median) and the ratio of each to brenik, plus the
+epoch's matrix products alone as whole-matrix calls of brenik's own OpenBLAS
+on every core, with and without the first layer's input gradient (which
+training discards). brenik's rows give its GFLOP/s: the multiply-adds of the
+products its epoch computes, twice, over the epoch's time, beside the SGEMM
+peak measured first (512 x 512 x 512 through brenik's OpenBLAS). Each timed
+run starts after a short pause, so that the worker threads of the previous
+runner's libraries have gone to sleep.
 "brenik" is a whole training call with its model file (as users run it: the
 file is the only way the trained model leaves the call), divided by its
 epochs; "brenik+1" is what each further epoch costs (a call of E epochs minus
@@ -49,6 +54,7 @@ except ImportError:
     orjson = None
 
 LR = 0.001
+PAUSE = 0.3  # seconds before each timed run: other libraries' threads stop spinning
 
 
 class Workload:
@@ -270,7 +276,46 @@ def bundled_sgemm():
     return fn, lib
 
 
-def product_runners(w, sgemm):
+def set_bundled_threads(lib, threads):
+    """brenik keeps its OpenBLAS on one thread and sets it so at each of its
+    calls; the whole-matrix products here use every core."""
+    lib.scipy_openblas_set_num_threads(threads)
+
+
+def sgemm_peak(sgemm, lib, threads):
+    """GFLOP/s of the best of a few 512 x 512 x 512 products."""
+    n = 512
+    a, b = np.ones((n, n), np.float32), np.ones((n, n), np.float32)
+    c = np.empty((n, n), np.float32)
+    sgemm.argtypes = [ctypes.c_int] * 6 + [ctypes.c_float, ctypes.c_void_p, ctypes.c_int,
+                                            ctypes.c_void_p, ctypes.c_int, ctypes.c_float,
+                                            ctypes.c_void_p, ctypes.c_int]
+    args = (101, 111, 111, n, n, n, 1.0, a.ctypes.data, n, b.ctypes.data, n, 0.0, c.ctypes.data, n)
+    set_bundled_threads(lib, threads)
+    sgemm(*args)
+    best = min(timed_call(sgemm, args) for _ in range(20))
+    return 2 * n ** 3 / best / 1e9
+
+
+def timed_call(fn, args):
+    start = time.perf_counter()
+    fn(*args)
+    return time.perf_counter() - start
+
+
+def epoch_flop(w):
+    """Floating-point operations of the products in one of brenik's epochs:
+    forward of the training and validation samples, weight gradients, and the
+    input gradients of all layers but the first."""
+    n, n_val = w.x.shape[0], w.val_x.shape[0]
+    flop = 0
+    for i in range(len(w.sizes) - 1):
+        weights = w.sizes[i] * w.sizes[i + 1]
+        flop += 2 * weights * (2 * n + n_val + (n if i > 0 else 0))
+    return flop
+
+
+def product_runners(w, sgemm, lib):
     """Two runners timing an epoch's matrix products alone, the same products
     the library's epoch makes (forward of the training and validation samples,
     weight gradients, input gradients), with and without the first layer's
@@ -313,6 +358,7 @@ def product_runners(w, sgemm):
 
     def runner(with_first_dx):
         def run(_w, _arrays=keep):  # the arrays must outlive the pointers in `calls`
+            set_bundled_threads(lib, os.cpu_count() or 1)
             seq = calls[with_first_dx]
             start = time.perf_counter()
             for _ in range(w.epochs):
@@ -322,6 +368,7 @@ def product_runners(w, sgemm):
             return max(0.0, elapsed - overhead_per_call() * len(seq) * w.epochs) / w.epochs
         return run
 
+    set_bundled_threads(lib, os.cpu_count() or 1)
     for args in calls[True]:  # warm-up: OpenBLAS threads started, pages touched
         sgemm(*args)
     return runner(True), runner(False)
@@ -349,11 +396,15 @@ def run_training(quick, names, runner_names):
         runners.append(("sklearn", sklearn_epoch))
     if runner_names:
         runners = [r for r in runners if r[0] in ("brenik", "brenik+1", "no file") or r[0] in runner_names]
-    sgemm, _keep = bundled_sgemm()
+    sgemm, lib = bundled_sgemm()
+    cores = os.cpu_count() or 1
+    print(f"SGEMM peak (512 x 512 x 512, brenik's OpenBLAS): {sgemm_peak(sgemm, lib, 1):.0f} GFLOP/s "
+          f"on 1 thread, {sgemm_peak(sgemm, lib, cores):.0f} GFLOP/s on {cores}; measured again "
+          f"between the runs of each workload for its peak row")
     notes = {"brenik": "training call with its model file",
              "brenik+1": "an epoch after the first, the call's fixed part taken out",
              "no file": "brenik without a model file",
-             "products": "all products of the epoch",
+             "products": "all products of the epoch, whole matrices on every core",
              "products-": "without the first layer's input gradient"}
     print(f"{'workload':44} {'runner':10} {'epoch (median)':>14} {'spread':>7} {'x brenik':>9}")
     for w in workloads(quick):
@@ -361,15 +412,20 @@ def run_training(quick, names, runner_names):
             continue
         brenik_call(w, 2)  # a file to report the size of; the loss falls at epoch 2
         size = os.path.getsize(model_path(w))
-        all_products, products_without = product_runners(w, sgemm)
+        all_products, products_without = product_runners(w, sgemm, lib)
         timed = runners + [("products", all_products), ("products-", products_without)]
         times = {name: [] for name, _ in timed}
+        peaks = []
         for name, fn in timed:  # warm-up
             fn(w)
         for _ in range(w.reps):  # interleaved repetitions
             for name, fn in timed:
                 gc.collect()
+                time.sleep(PAUSE)
                 times[name].append(fn(w))
+            time.sleep(PAUSE)
+            peaks.append(sgemm_peak(sgemm, lib, cores))
+        peak = statistics.median(peaks)
         base = statistics.median(times["brenik"])
         marginal = statistics.median(times["brenik+1"])
         for name, _ in timed:
@@ -379,8 +435,13 @@ def run_training(quick, names, runner_names):
                 note += f" ({med / marginal * 100:.0f}% of brenik+1)"
             if name == "brenik":
                 note += f" ({size / 1e6:.1f} MB)"
+            if name in ("brenik", "brenik+1", "no file"):
+                gflops = epoch_flop(w) / med / 1e9
+                note += f", {gflops:.0f} GFLOP/s ({gflops / peak * 100:.0f}% of peak)"
             print(f"{w.describe():44} {name:10} {fmt_time(med):>14} {spread(times[name]):>7} "
                   f"{med / base:8.2f}x{note}")
+        print(f"{w.describe():44} {'peak':10} {peak:9.0f} GFLOP/s {spread(peaks):>7}           "
+              f"SGEMM 512 x 512 x 512 on {cores} cores, between the runs")
         sys.stdout.flush()
 
 

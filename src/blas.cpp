@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <climits>
 #include <string>
+#include <vector>
 
+#include "blas_threads.hpp"
+#include "elementwise.hpp"
 #include "panic.hpp"
 #include "shape_check.hpp"
 #include "storage.hpp"
+#include "thread_pool.hpp"
 
 // The prototype is declared here rather than taken from a cblas.h: the bundled
 // OpenBLAS prefixes every symbol (scipy_cblas_sgemm), a system CBLAS does not.
@@ -63,10 +67,78 @@ void require_product_shapes(MatrixView a, Transpose transpose_a, MatrixView b, T
 
 namespace {
 
+// Blocks have at most this many rows (samples): few enough that the
+// activations of a block of a small network stay in the first-level cache and
+// its products in the BLAS's unpacked small-matrix kernels, enough that a
+// wide layer's weights are packed for many rows.
+constexpr size_t max_rows_per_block = 192;
+// Rows split into a multiple of this many blocks of nearly equal size, so
+// that 2 or 4 cores share them evenly.
+constexpr size_t block_count_multiple = 4;
+// Groups of a weight gradient: one per this many rows, at most max_groups,
+// an even number when more than one. Each group's partial sum is written and
+// read back once; with fewer rows per group that traffic would cost a wide
+// layer more than a tenth of its products' time.
+constexpr size_t rows_per_group = 384;
+constexpr size_t max_groups = 16;
+
+}  // namespace
+
+RowBlocks row_blocks(size_t rows) {
+    RowBlocks blocks;
+    blocks.rows = rows;
+    if (rows == 0) return blocks;
+    size_t count = (rows + max_rows_per_block - 1) / max_rows_per_block;
+    if (count > 1) count = (count + block_count_multiple - 1) / block_count_multiple * block_count_multiple;
+    blocks.block_rows = (rows + count - 1) / count;
+    blocks.count = (rows + blocks.block_rows - 1) / blocks.block_rows;
+    size_t groups = std::clamp<size_t>(rows / rows_per_group, 1, max_groups);
+    blocks.groups = std::min(groups > 1 ? groups & ~size_t(1) : groups, blocks.count);
+    return blocks;
+}
+
+void run_blocks(double multiply_adds, size_t count, const std::function<void(size_t)>& task) {
+    // The pool runs the blocks; the BLAS's own threads would only compete with
+    // it. Set at every call: a caller may have changed it in between
+    // (threadpoolctl does that for every BLAS in the process).
+    set_blas_thread_count(1);
+    if (multiply_adds >= double(1 << 20)) return parallel_for(count, task);
+    for (size_t i = 0; i < count; ++i) task(i);
+}
+
+void multiply_block(MatrixView a, Transpose transpose_a, MatrixView b, float beta, float* c, size_t c_stride) {
+    bool t = transpose_a == Transpose::yes;
+    int m = int(t ? a.cols : a.rows), k = int(t ? a.rows : a.cols);
+    BRENIK_SGEMM(cblas_row_major, t ? cblas_trans : cblas_no_trans, cblas_no_trans, m, int(b.cols), k, 1.0f,
+                 a.data, int(a.row_stride), b.data, int(b.row_stride), beta, c, int(c_stride));
+}
+
+void transpose_into(Matrix& transposed, MatrixView m) {
+    resize_matrix(transposed, m.cols, m.rows);
+    constexpr size_t tile = 32;  // a tile of both matrices stays in cache
+    size_t rows_per_task = std::max<size_t>(tile, (size_t(1) << 16) / std::max<size_t>(m.cols, 1) / tile * tile);
+    parallel_chunks(m.rows, rows_per_task, [&](size_t first, size_t count) {
+        for (size_t i0 = first; i0 < first + count; i0 += tile)
+            for (size_t j0 = 0; j0 < m.cols; j0 += tile)
+                for (size_t i = i0; i < std::min(i0 + tile, first + count); ++i)
+                    for (size_t j = j0; j < std::min(j0 + tile, m.cols); ++j)
+                        transposed.data[j * m.rows + i] = m.data[i * m.row_stride + j];
+    });
+}
+
+void add_group_sums(float* c, const float* const* partials, size_t partial_count, size_t first, size_t count) {
+    constexpr size_t chunk = 4096;  // c's chunk stays in cache across the partials
+    for (size_t begin = first; begin < first + count; begin += chunk) {
+        size_t n = std::min(chunk, first + count - begin);
+        for (size_t g = 0; g < partial_count; ++g) elementwise().add(partials[g] + begin, c + begin, n);
+    }
+}
+
+namespace {
+
 // The product's sizes as the BLAS takes them, after every check on shapes.
 struct ProductSizes {
-    size_t m, n;
-    int bm, bn, bk, lda, ldb;
+    size_t m, n, k;
     bool empty_sum;  // an inner or outer size of 0: all zeros, no BLAS call
 };
 
@@ -74,12 +146,43 @@ ProductSizes product_sizes(MatrixView a, Transpose transpose_a, MatrixView b, Tr
     require_product_shapes(a, transpose_a, b, transpose_b);
     Shape sa = operand_shape(a, transpose_a);
     Shape sb = operand_shape(b, transpose_b);
-    ProductSizes p{sa.rows, sb.cols, 0, 0, 0, 0, 0, sa.rows == 0 || sb.cols == 0 || sa.cols == 0};
-    if (!p.empty_sum) {
-        p.bm = blas_int(sa.rows, sa, sb), p.bn = blas_int(sb.cols, sa, sb), p.bk = blas_int(sa.cols, sa, sb);
-        p.lda = blas_int(a.row_stride, sa, sb), p.ldb = blas_int(b.row_stride, sa, sb);
-    }
+    ProductSizes p{sa.rows, sb.cols, sa.cols, sa.rows == 0 || sb.cols == 0 || sa.cols == 0};
+    if (!p.empty_sum)
+        for (size_t size : {sa.rows, sb.cols, sa.cols, a.row_stride, b.row_stride}) blas_int(size, sa, sb);
     return p;
+}
+
+double multiply_adds(const ProductSizes& p) { return double(p.m) * double(p.n) * double(p.k); }
+
+// c := a · b, a's row blocks giving c's.
+void multiply_row_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixView b) {
+    RowBlocks blocks = row_blocks(a.rows);
+    run_blocks(multiply_adds(p), blocks.count, [&](size_t block) {
+        size_t first = block_first_row(blocks, block), count = block_row_count(blocks, block);
+        multiply_block(rows_of(a, first, count), Transpose::no, b, 0.0f, c.row(first), c.cols);
+    });
+}
+
+// c := a^T · b over the blocks of the samples (a's and b's rows), group by group.
+void multiply_grouped_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixView b) {
+    RowBlocks blocks = row_blocks(a.rows);
+    thread_local std::vector<Matrix> partial_storage;  // groups 1 .. groups - 1, kept for the next call
+    partial_storage.resize(std::max(partial_storage.size(), blocks.groups));
+    std::vector<float*> sums(blocks.groups, c.data.data());
+    for (size_t g = 1; g < blocks.groups; ++g) {
+        resize_matrix(partial_storage[g], c.rows, c.cols);
+        sums[g] = partial_storage[g].data.data();
+    }
+    run_blocks(multiply_adds(p), blocks.groups, [&](size_t group) {
+        float* sum = sums[group];
+        for (size_t block = group_first_block(blocks, group); block < group_first_block(blocks, group + 1); ++block) {
+            size_t first = block_first_row(blocks, block), count = block_row_count(blocks, block);
+            float beta = block == group_first_block(blocks, group) ? 0.0f : 1.0f;
+            multiply_block(rows_of(a, first, count), Transpose::yes, rows_of(b, first, count), beta, sum, c.cols);
+        }
+    });
+    std::vector<const float*> partials(sums.begin() + 1, sums.end());  // an inner size > 0: a group at least
+    add_group_sums(c.data.data(), partials.data(), partials.size(), 0, c.size());
 }
 
 void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpose_a, MatrixView b,
@@ -89,9 +192,15 @@ void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpos
         std::fill(c.data.begin(), c.data.end(), 0.0f);
         return;
     }
-    BRENIK_SGEMM(cblas_row_major, transpose_a == Transpose::yes ? cblas_trans : cblas_no_trans,
-                 transpose_b == Transpose::yes ? cblas_trans : cblas_no_trans, p.bm, p.bn, p.bk, 1.0f, a.data,
-                 p.lda, b.data, p.ldb, 0.0f, c.data.data(), p.bn);
+    thread_local Matrix transposed_b;
+    if (transpose_b == Transpose::yes) {
+        transpose_into(transposed_b, b);
+        b = view_of(transposed_b);
+    }
+    if (transpose_a == Transpose::yes)
+        multiply_grouped_blocks(c, p, a, b);
+    else
+        multiply_row_blocks(c, p, a, b);
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ struct ElementwiseKernels {
     // d[i][j] := relu_gradient(x[i][j], d[i][j]); row i of x at x + i * x_stride
     void (*relu_gradient)(const float* x, size_t x_stride, float* d, size_t rows, size_t cols);
 
-    // sums[j] := sums[j] + d[i][j], row after row
-    void (*add_column_sums)(const float* d, size_t rows, size_t cols, float* sums);
+    // sums[j] := sums[j] + d[i][j], row after row; row i of d at d + i * d_stride
+    void (*add_column_sums)(const float* d, size_t d_stride, size_t rows, size_t cols, float* sums);
     // d[i][j] := relu_gradient(x[i][j], d[i][j]), then sums[j] := sums[j] + d[i][j], row after row
     void (*relu_gradient_column_sums)(const float* x, size_t x_stride, float* d, size_t rows, size_t cols,
                                       float* sums);
@@ -58,6 +58,8 @@ struct ElementwiseKernels {
     void (*mean_squared_error_gradient)(const float* out, const float* y, size_t rows, size_t cols, float columns,
                                         float rows_divisor, float* g);
 
+    // y[k] := y[k] + x[k] for k < n
+    void (*add)(const float* x, float* y, size_t n);
     // y[k] := x[k] * mask[k] for k < n
     void (*multiply)(const float* x, const float* mask, float* y, size_t n);
     // d[i][j] := d[i][j] * mask[i][j]; row i of mask at mask + i * mask_stride

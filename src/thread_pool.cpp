@@ -366,4 +366,9 @@ void parallel_for(size_t task_count, const std::function<void(size_t)>& task) {
     run_tasks(the_process_pool(), task_count, task);
 }
 
+void parallel_chunks(size_t n, size_t chunk, const std::function<void(size_t first, size_t count)>& body) {
+    size_t chunks = (n + chunk - 1) / chunk;
+    parallel_for(chunks, [&](size_t c) { body(c * chunk, std::min(chunk, n - c * chunk)); });
+}
+
 size_t pool_thread_count() { return the_process_pool().threads; }

@@ -25,6 +25,11 @@
 // the child gets a fresh pool on its first call (a task itself must not fork).
 void parallel_for(size_t task_count, const std::function<void(size_t task)>& task);
 
+// body(first, count) over [0, n) in chunks of `chunk` items (the last one
+// shorter), on the pool when there is more than one. For chunks that are
+// independent of each other, each worth a hand-over (some microseconds).
+void parallel_chunks(size_t n, size_t chunk, const std::function<void(size_t first, size_t count)>& body);
+
 // Threads the process's pool works with, the caller's included (at least 1).
 size_t pool_thread_count();
 

@@ -24,13 +24,9 @@ void require_backward_shapes(const Layer& layer, MatrixView inputs, const Matrix
     require_product_shapes(inputs, Transpose::yes, view_of(dvalues), Transpose::no);
 }
 
-// The products of the backward step, then the regulariser terms, in the
-// documented order (the bias sums are already in dbiases).
-void finish_backward(Layer& layer, MatrixView inputs, const Matrix& dvalues, Matrix* dinputs) {
-    if (dinputs != nullptr) matmul_into(*dinputs, dvalues, Transpose::no, layer.weights, Transpose::yes);
-    matmul_into(layer.dweights, inputs, Transpose::yes, view_of(dvalues), Transpose::no);
-    Vector& dbiases = layer.dbiases;
+}  // namespace
 
+void add_regularization_gradients(Layer& layer) {
     const Matrix& weights = layer.weights;
     Matrix& dweights = layer.dweights;
     if (layer.weight_regularizer_l1 > 0.0f || layer.weight_regularizer_l2 > 0.0f)
@@ -47,6 +43,7 @@ void finish_backward(Layer& layer, MatrixView inputs, const Matrix& dvalues, Mat
     }
 
     const Vector& biases = layer.biases;
+    Vector& dbiases = layer.dbiases;
     if ((layer.bias_regularizer_l1 > 0.0f || layer.bias_regularizer_l2 > 0.0f) && biases.size() < dbiases.size())
         panic_index(biases.size(), biases.size());
     if (layer.bias_regularizer_l1 > 0.0f) {
@@ -57,6 +54,16 @@ void finish_backward(Layer& layer, MatrixView inputs, const Matrix& dvalues, Mat
         float twice_lambda = 2.0f * layer.bias_regularizer_l2;
         for (size_t j = 0; j < dbiases.size(); ++j) dbiases[j] = dbiases[j] + twice_lambda * biases[j];
     }
+}
+
+namespace {
+
+// The products of the backward step, then the regulariser terms, in the
+// documented order (the bias sums are already in dbiases).
+void finish_backward(Layer& layer, MatrixView inputs, const Matrix& dvalues, Matrix* dinputs) {
+    if (dinputs != nullptr) matmul_into(*dinputs, dvalues, Transpose::no, layer.weights, Transpose::yes);
+    matmul_into(layer.dweights, inputs, Transpose::yes, view_of(dvalues), Transpose::no);
+    add_regularization_gradients(layer);
 }
 
 }  // namespace
@@ -111,7 +118,7 @@ void dense_backward_into(Layer& layer, MatrixView inputs, const Matrix& dvalues,
     require_backward_shapes(layer, inputs, dvalues);
     Vector& dbiases = layer.dbiases;
     dbiases.assign(dvalues.cols, 0.0f);
-    elementwise().add_column_sums(dvalues.data.data(), dvalues.rows, dvalues.cols, dbiases.data());
+    elementwise().add_column_sums(dvalues.data.data(), dvalues.cols, dvalues.rows, dvalues.cols, dbiases.data());
     finish_backward(layer, inputs, dvalues, dinputs);
 }
 
@@ -124,4 +131,39 @@ void dense_relu_backward_into(Layer& layer, MatrixView inputs, Matrix& dvalues, 
     elementwise().relu_gradient_column_sums(relu_reference.data.data(), relu_reference.cols, dvalues.data.data(),
                                             dvalues.rows, dvalues.cols, dbiases.data());
     finish_backward(layer, inputs, dvalues, dinputs);
+}
+
+void dense_forward_block(const Layer& layer, bool relu, const DenseBlock& block) {
+    size_t rows = block.inputs.rows, cols = layer.weights.cols;
+    const float* biases = layer.biases.data();
+    MatrixView weights = view_of(layer.weights);
+    if (!relu) {
+        multiply_block(block.inputs, Transpose::no, weights, 0.0f, block.output, cols);
+        elementwise().add_bias(block.output, rows, cols, biases);
+    } else if (block.pre_activation != nullptr) {
+        multiply_block(block.inputs, Transpose::no, weights, 0.0f, block.pre_activation, cols);
+        elementwise().add_bias_relu_copy(block.pre_activation, block.output, rows, cols, biases);
+    } else {
+        multiply_block(block.inputs, Transpose::no, weights, 0.0f, block.output, cols);
+        elementwise().add_bias_relu(block.output, rows, cols, biases);
+    }
+}
+
+void dense_backward_block(const Layer& layer, bool relu, const DenseBlock& block, MatrixView weights_transposed,
+                          float beta, float* dweights_sum) {
+    size_t rows = block.inputs.rows, cols = layer.weights.cols;
+    if (relu) {
+        // relu(z) <= 0 exactly where z <= 0: either is the ReLU's reference.
+        const float* reference = block.pre_activation != nullptr ? block.pre_activation : block.output;
+        elementwise().relu_gradient(reference, cols, block.gradient, rows, cols);
+    }
+    MatrixView gradient{block.gradient, rows, cols, cols};
+    multiply_block(block.inputs, Transpose::yes, gradient, beta, dweights_sum, cols);
+    if (block.dinputs != nullptr)
+        multiply_block(gradient, Transpose::no, weights_transposed, 0.0f, block.dinputs, layer.weights.rows);
+}
+
+void dense_bias_sums_into(Vector& dbiases, const Matrix& gradient, size_t first, size_t count) {
+    elementwise().add_column_sums(gradient.data.data() + first, gradient.cols, gradient.rows, count,
+                                  dbiases.data() + first);
 }

@@ -35,3 +35,29 @@ void dense_backward_into(Layer& layer, MatrixView inputs, const Matrix& dvalues,
 // gives the same gradient.
 void dense_relu_backward_into(Layer& layer, MatrixView inputs, Matrix& dvalues, Matrix* dinputs,
                               const Matrix& relu_reference);
+
+// One block of rows of a pass that runs its rows block by block: the block's
+// rows of what the steps above read and write, each row-major with its
+// layer's widths as row strides (inputs excepted).
+struct DenseBlock {
+    MatrixView inputs;      // rows x n_inputs
+    float* pre_activation;  // rows x n_neurons: the ReLU's input when the pass keeps it, else null
+    float* output;          // rows x n_neurons
+    float* gradient;        // rows x n_neurons: w.r.t. the output (the ReLU's, with one), then the dense output
+    float* dinputs;         // rows x n_inputs, or null when the input gradient is not wanted
+};
+
+// The block's rows of dense_forward_into (relu false) or dense_relu_forward_into.
+void dense_forward_block(const Layer& layer, bool relu, const DenseBlock& block);
+// The block's rows of dense_backward_into or dense_relu_backward_into, less
+// the bias sums, which take every row in order (dense_bias_sums_into): the
+// ReLU's gradient in place, dweights_sum := (beta 0) or += (beta 1)
+// inputs^T · gradient, dinputs := gradient · weights^T from weights_transposed.
+void dense_backward_block(const Layer& layer, bool relu, const DenseBlock& block, MatrixView weights_transposed,
+                          float beta, float* dweights_sum);
+
+// dbiases[j] += the sum of column j over gradient's rows, row after row, for
+// columns first .. first + count - 1.
+void dense_bias_sums_into(Vector& dbiases, const Matrix& gradient, size_t first, size_t count);
+// The regulariser terms of dense_backward, added to dweights and dbiases.
+void add_regularization_gradients(Layer& layer);

@@ -1,5 +1,6 @@
 #include "loss/categorical_crossentropy.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -28,6 +29,15 @@ void check_targets(const Matrix& out, const LabelVector& y) {
                         std::to_string(c));
 }
 
+// The -1 of the true class of rows first .. end - 1 (below y's length).
+void add_targets(const Matrix& out, const LabelVector& y, Matrix& gradient, size_t first, size_t end) {
+    float rows = float(out.rows);
+    for (size_t i = first; i < std::min(end, y.size()); ++i) {
+        size_t target = size_t(y[i]);
+        gradient.at(i, target) = (out.at(i, target) + -1.0f) / rows;
+    }
+}
+
 float clip(float x) {
     if (x < clip_low) return clip_low;
     if (x > clip_high) return clip_high;
@@ -54,11 +64,20 @@ Matrix categorical_crossentropy_gradient(const Matrix& out, const LabelVector& y
 
 void categorical_crossentropy_gradient_into(const Matrix& out, const LabelVector& y, Matrix& gradient) {
     check_targets(out, y);
-    float rows = float(out.rows);
     resize_matrix(gradient, out.rows, out.cols);
+    float rows = float(out.rows);
     elementwise().divide(out.data.data(), rows, gradient.data.data(), out.size());
-    for (size_t i = 0; i < y.size(); ++i) {
-        size_t target = size_t(y[i]);
-        gradient.at(i, target) = (out.at(i, target) + -1.0f) / rows;
-    }
+    add_targets(out, y, gradient, 0, y.size());
+}
+
+bool classes_in_range(const LabelVector& y, size_t columns) {
+    for (int32_t c : y)
+        if (c < 0 || size_t(c) >= columns) return false;
+    return true;
+}
+
+void categorical_crossentropy_gradient_rows(const Matrix& out, const LabelVector& y, Matrix& gradient,
+                                            size_t first, size_t count) {
+    elementwise().divide(out.row(first), float(out.rows), gradient.row(first), count * out.cols);
+    add_targets(out, y, gradient, first, first + count);
 }

@@ -24,9 +24,14 @@ Matrix mean_squared_error_gradient(const Matrix& out, const Vector& y) {
 
 void mean_squared_error_gradient_into(const Matrix& out, const Vector& y, Matrix& gradient) {
     if (out.cols > 0 && y.size() < out.rows) panic_index(y.size(), y.size());
+    resize_matrix(gradient, out.rows, out.cols);
+    mean_squared_error_gradient_rows(out, y, gradient, 0, out.rows);
+}
+
+void mean_squared_error_gradient_rows(const Matrix& out, const Vector& y, Matrix& gradient, size_t first,
+                                      size_t count) {
     float columns = float(out.cols);
     float rows = float(out.rows);
-    resize_matrix(gradient, out.rows, out.cols);
-    elementwise().mean_squared_error_gradient(out.data.data(), y.data(), out.rows, out.cols, columns, rows,
-                                              gradient.data.data());
+    elementwise().mean_squared_error_gradient(out.row(first), y.data() + first, count, out.cols, columns, rows,
+                                              gradient.row(first));
 }

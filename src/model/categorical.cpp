@@ -4,6 +4,7 @@
 #include "activation/softmax.hpp"
 #include "loss/categorical_crossentropy.hpp"
 #include "model/training.hpp"
+#include "storage.hpp"
 
 CategoricalModel create_categorical_model(const std::string& output_type,
                                           const std::string& save_best_params) {
@@ -60,6 +61,26 @@ struct CategoricalKind {
 
     static void loss_gradient_into(const Matrix& out, const LabelVector& y, Matrix& gradient) {
         categorical_crossentropy_gradient_into(out, y, gradient);
+    }
+
+    static bool gradient_rows_fit(const LabelVector& y, size_t output_columns) {
+        return classes_in_range(y, output_columns);
+    }
+
+    static const Matrix& output_storage(const CategoricalModel& model, const Matrix& last_output, Matrix& storage) {
+        if (model.output_type != "softmax") return last_output;
+        resize_matrix(storage, last_output.rows, last_output.cols);
+        return storage;
+    }
+
+    static void output_rows(const CategoricalModel& model, const Matrix& last_output, Matrix& storage, size_t first,
+                            size_t count) {
+        if (model.output_type == "softmax") softmax_forward_rows(last_output, storage, first, count);
+    }
+
+    static void loss_gradient_rows(const Matrix& out, const LabelVector& y, Matrix& gradient, size_t first,
+                                   size_t count) {
+        categorical_crossentropy_gradient_rows(out, y, gradient, first, count);
     }
 };
 

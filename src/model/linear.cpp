@@ -62,6 +62,14 @@ struct LinearKind {
     static void loss_gradient_into(const Matrix& out, const Vector& y, Matrix& gradient) {
         mean_squared_error_gradient_into(out, y, gradient);
     }
+
+    static bool gradient_rows_fit(const Vector&, size_t) { return true; }
+    static const Matrix& output_storage(const LinearModel&, const Matrix& last_output, Matrix&) { return last_output; }
+    static void output_rows(const LinearModel&, const Matrix&, Matrix&, size_t, size_t) {}
+    static void loss_gradient_rows(const Matrix& out, const Vector& y, Matrix& gradient, size_t first,
+                                   size_t count) {
+        mean_squared_error_gradient_rows(out, y, gradient, first, count);
+    }
 };
 
 // Evaluation looks for Ctrl-C every this many printed lines.

@@ -1,8 +1,6 @@
 #include "model/training.hpp"
 
-#include <algorithm>
 #include <string>
-#include <utility>
 
 Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool training) {
     if (layers.empty()) return inputs;
@@ -12,68 +10,6 @@ Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool tra
 }
 
 namespace {
-
-// Whether a product can read the caller's samples in place: rows of
-// contiguous floats, each row starting at least a row's length after the last.
-bool rows_contiguous(const StridedView<float>& v) {
-    bool columns_contiguous = v.col_stride == 1 || v.cols <= 1;
-    bool rows_apart = v.rows <= 1 || v.row_stride >= ptrdiff_t(v.cols == 0 ? 1 : v.cols);
-    return columns_contiguous && rows_apart && (v.base != nullptr || v.rows == 0 || v.cols == 0);
-}
-
-}  // namespace
-
-PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedView<float>& samples) {
-    size_t layer_count = layers.size();
-    PassStorage pass;
-    pass.inputs.resize(layer_count == 0 ? 1 : layer_count);
-    pass.activation_inputs.resize(layer_count);
-    pass.outputs.resize(layer_count);
-    if (layer_count > 0 && layers[0].layer_type == "dense" && rows_contiguous(samples)) {
-        // Never written to, and the caller's array outlives the call.
-        size_t row_stride = samples.rows <= 1 ? std::max<size_t>(samples.cols, 1) : size_t(samples.row_stride);
-        pass.samples = MatrixView{samples.base, samples.rows, samples.cols, row_stride};
-    } else {
-        pass.inputs[0] = to_owned_matrix(samples);
-        pass.samples = view_of(pass.inputs[0]);  // stays valid: moving or swapping a vector keeps its buffer
-    }
-    return pass;
-}
-
-void clear_forward_copies(std::vector<Layer>& layers) {
-    for (Layer& layer : layers) {
-        if (stores_inputs(layer)) layer.inputs = Matrix();
-        if (has_relu(layer)) layer.activation_inputs = Matrix();
-    }
-}
-
-namespace {
-
-// Exchanges the forward copies in the layers with those parked in `pass`.
-void swap_forward_copies(std::vector<Layer>& layers, PassStorage& pass) {
-    for (size_t i = 0; i < layers.size(); ++i) {
-        if (stores_inputs(layers[i])) std::swap(layers[i].inputs, pass.inputs[i]);
-        if (has_relu(layers[i])) std::swap(layers[i].activation_inputs, pass.activation_inputs[i]);
-    }
-}
-
-}  // namespace
-
-void enter_pass(std::vector<Layer>& layers, PassStorage*& held, PassStorage& next) {
-    if (held == &next) return;
-    if (held != nullptr) swap_forward_copies(layers, *held);  // the layers get back empty slots
-    swap_forward_copies(layers, next);
-    held = &next;
-}
-
-namespace {
-
-// Where layer i's forward writes: straight into the next layer's stored
-// inputs when it keeps them, else into the pass storage.
-Matrix& output_of(std::vector<Layer>& layers, PassStorage& pass, size_t i) {
-    bool next_stores = i + 1 < layers.size() && stores_inputs(layers[i + 1]);
-    return next_stores ? layers[i + 1].inputs : pass.outputs[i];
-}
 
 // What layer i reads instead of its stored inputs: the pass's samples for the
 // first layer (only a dense layer takes them; the others ignore them).
@@ -85,14 +21,15 @@ const Matrix& layers_forward_stored(std::vector<Layer>& layers, PassStorage& pas
                                     bool keep_pre_activation) {
     if (layers.empty()) return pass.inputs[0];
     for (size_t i = 0; i < layers.size(); ++i)
-        forward_stored(layers[i], training, output_of(layers, pass, i), keep_pre_activation, samples_for(pass, i));
+        forward_stored(layers[i], training, layer_output_storage(layers, pass, i), keep_pre_activation,
+                       samples_for(pass, i));
     return pass.outputs.back();
 }
 
 void layers_backward_stored(std::vector<Layer>& layers, PassStorage& pass, std::vector<Matrix>& gradients) {
     for (size_t i = layers.size(); i-- > 0;)
-        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr, &output_of(layers, pass, i),
-                      samples_for(pass, i));
+        backward_into(layers[i], gradients[i], i > 0 ? &gradients[i - 1] : nullptr,
+                      &layer_output_storage(layers, pass, i), samples_for(pass, i));
 }
 
 void optimizer_step(DynamicOptimizer& opt, std::vector<Layer>& layers) {

@@ -14,6 +14,14 @@
 //   static float data_loss(const Model&, const Matrix& out, const Predictions&, const Targets&);
 //   static float accuracy(const Model&, const Predictions&, const Targets&);
 //   static void loss_gradient_into(const Matrix& out, const Targets&, Matrix& gradient);
+// and, for passes run in row blocks (model/row_blocks.hpp):
+//   static bool gradient_rows_fit(const Targets&, size_t output_columns);
+//       whether loss_gradient_rows can take these targets (else the loop runs
+//       the per-layer way, which fails where the loss step does)
+//   static const Matrix& output_storage(const Model&, const Matrix& last_output, Matrix& storage);
+//       shapes storage for output_rows; returns what will hold the output
+//   static void output_rows(const Model&, const Matrix& last_output, Matrix& storage, size_t first, size_t count);
+//   static void loss_gradient_rows(const Matrix& out, const Targets&, Matrix& gradient, size_t first, size_t count);
 //
 // Storage: the loop keeps every matrix an epoch needs from one epoch to the
 // next (see PassStorage), so after the first epoch nothing is allocated, and
@@ -30,7 +38,9 @@
 #include "layer/layer.hpp"
 #include "loss/regularization.hpp"
 #include "model/checkpoint.hpp"
+#include "model/pass_storage.hpp"
 #include "model/report.hpp"
+#include "model/row_blocks.hpp"
 #include "model/run.hpp"
 #include "optimizer/dyn_optimizer.hpp"
 #include "panic.hpp"
@@ -39,36 +49,6 @@
 // layer reads `inputs` directly (it keeps its own copy), so the caller's matrix
 // is never changed. With no layers the result is a copy of `inputs`.
 Matrix layers_forward(std::vector<Layer>& layers, const Matrix& inputs, bool training);
-
-// What one kind of pass (training or validation) keeps from epoch to epoch.
-// The forward copies that the per-layer operations store in the layers
-// (`inputs`, `activation_inputs`) live in the layers while this pass is the
-// latest one, and are parked here while the other pass runs; both passes thus
-// reuse their storage every epoch, and the layers always hold what the latest
-// pass stored, as a saved file must show.
-//
-// The samples: a dense first layer reads them where they lie, through
-// `samples`: in the caller's array when its rows are contiguous floats (no
-// copy at all), else in the owned copy in inputs[0]. Any other first layer
-// gets the owned copy as its stored inputs, as forward would give it.
-struct PassStorage {
-    std::vector<Matrix> inputs;             // per layer (at least one): [0] the owned copy of the samples
-    std::vector<Matrix> activation_inputs;  // per layer
-    std::vector<Matrix> outputs;            // per layer: its output when the next layer keeps no inputs
-    Matrix model_output;                    // after an output step that makes a new matrix
-    MatrixView samples;                     // what a dense first layer reads
-};
-
-// Storage for the pass over `samples` through `layers`.
-PassStorage make_pass_storage(const std::vector<Layer>& layers, const StridedView<float>& samples);
-
-// Drops the forward copies a model brought along: the first pass of a run
-// replaces every one of them before anything can read or save them.
-void clear_forward_copies(std::vector<Layer>& layers);
-
-// Puts the forward copies of `next` into the layers, parking those of the pass
-// that held them (`held`, null at the start of a run). `held` becomes &next.
-void enter_pass(std::vector<Layer>& layers, PassStorage*& held, PassStorage& next);
 
 // The layers' part of model_forward on the samples of the pass whose copies
 // the layers hold. Returns the last layer's output (the samples themselves
@@ -117,6 +97,9 @@ struct RunStorage {
     PassStorage validation;
     PassStorage* held = nullptr;   // whose forward copies the layers hold
     std::vector<Matrix> gradients;  // per layer (at least one): gradient w.r.t. its output
+    bool training_in_blocks = false;    // see model/row_blocks.hpp
+    bool validation_in_blocks = false;
+    BlockStorage blocks;
 };
 
 template <class Kind>
@@ -125,6 +108,37 @@ const Matrix& model_forward_stored(typename Kind::Model& model, RunStorage& stor
     enter_pass(model.layers, storage.held, pass);
     const Matrix& last_output = layers_forward_stored(model.layers, pass, training, keep_pre_activation);
     return Kind::output_step(model, last_output, pass.model_output);
+}
+
+// The training pass's forward and, ahead of the scores, most of its backward,
+// in row blocks. Returns the model's output.
+template <class Kind>
+const Matrix& train_in_row_blocks(typename Kind::Model& model, const TrainingData<Kind>& data, RunStorage& storage,
+                                  bool keep_pre_activation) {
+    PassStorage& pass = storage.training;
+    enter_pass(model.layers, storage.held, pass);
+    const Matrix& last_output = shape_block_pass(model.layers, pass, keep_pre_activation);
+    const Matrix& out = Kind::output_storage(model, last_output, pass.model_output);
+    Matrix& loss_gradient = storage.gradients.back();
+    train_in_blocks(model.layers, pass, storage.gradients, storage.blocks, keep_pre_activation,
+                    [&](size_t first, size_t count) {
+                        Kind::output_rows(model, last_output, pass.model_output, first, count);
+                        Kind::loss_gradient_rows(out, data.y, loss_gradient, first, count);
+                    });
+    return out;
+}
+
+// The validation pass's forward in row blocks. Returns the model's output.
+template <class Kind>
+const Matrix& infer_in_row_blocks(typename Kind::Model& model, RunStorage& storage) {
+    PassStorage& pass = storage.validation;
+    enter_pass(model.layers, storage.held, pass);
+    const Matrix& last_output = shape_block_pass(model.layers, pass, true);
+    const Matrix& out = Kind::output_storage(model, last_output, pass.model_output);
+    infer_in_blocks(model.layers, pass, [&](size_t first, size_t count) {
+        Kind::output_rows(model, last_output, pass.model_output, first, count);
+    });
+    return out;
 }
 
 // The training half of an epoch: forward, scores, progress line, backward,
@@ -136,7 +150,9 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
     // With a validation pass to follow, nothing reads this pass's
     // pre-activation outputs: the backward step takes the ReLU outputs.
     bool keep_pre_activation = !schedule.with_validation;
-    const Matrix& out = model_forward_stored<Kind>(model, storage, storage.training, true, keep_pre_activation);
+    const Matrix& out = storage.training_in_blocks
+                            ? train_in_row_blocks<Kind>(model, data, storage, keep_pre_activation)
+                            : model_forward_stored<Kind>(model, storage, storage.training, true, keep_pre_activation);
     float data_loss = 0.0f;
     {
         auto predictions = Kind::predictions(model, out);
@@ -152,8 +168,12 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
             schedule.counter = schedule.with_validation ? schedule.interval : 0;
         }
     }
-    Kind::loss_gradient_into(out, data.y, storage.gradients.back());
-    layers_backward_stored(model.layers, storage.training, storage.gradients);
+    if (storage.training_in_blocks) {
+        finish_block_gradients(model.layers, storage.gradients, storage.blocks);
+    } else {
+        Kind::loss_gradient_into(out, data.y, storage.gradients.back());
+        layers_backward_stored(model.layers, storage.training, storage.gradients);
+    }
     optimizer_step(opt, model.layers);
     return data_loss;
 }
@@ -163,7 +183,9 @@ float training_pass(typename Kind::Model& model, DynamicOptimizer& opt, uint32_t
 template <class Kind>
 void validation_pass(typename Kind::Model& model, const TrainingData<Kind>& data, RunStorage& storage,
                      PrintSchedule& schedule, const RunHooks& hooks) {
-    const Matrix& val_out = model_forward_stored<Kind>(model, storage, storage.validation, false, true);
+    const Matrix& val_out = storage.validation_in_blocks
+                                ? infer_in_row_blocks<Kind>(model, storage)
+                                : model_forward_stored<Kind>(model, storage, storage.validation, false, true);
     auto val_predictions = Kind::predictions(model, val_out);
     float val_data_loss = Kind::data_loss(model, val_out, val_predictions, data.val_y);
     float val_reg_loss = regularization_loss(model.layers);
@@ -204,6 +226,13 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
         storage.validation = make_pass_storage(model.layers, val_x);
         data.val_y = Kind::owned_targets(val_y);
     }
+    // Row blocks for the common case; anything unusual (other layer kinds,
+    // widths that do not fit, targets the gradient cannot take) runs the
+    // per-layer way, which also fails where and as the documented steps do.
+    storage.training_in_blocks = runs_in_blocks(model.layers, storage.training.samples) &&
+                                 Kind::gradient_rows_fit(data.y, model.layers.back().weights.cols);
+    storage.validation_in_blocks =
+        schedule.with_validation && runs_in_blocks(model.layers, storage.validation.samples);
     clear_forward_copies(model.layers);
 
     bool saves = !model.save_best_params.empty();

@@ -4,8 +4,13 @@
 
 #include "elementwise.hpp"
 #include "shape_check.hpp"
+#include "thread_pool.hpp"
 
 namespace {
+
+// Weights updated per task of the pool: every element is updated by itself,
+// so the split changes no result.
+constexpr size_t parameters_per_task = 32768;
 
 // t = iterations + 1 in 32-bit integers (wrapping), then as a float.
 float step_number(int32_t iterations) { return float(int32_t(uint32_t(iterations) + 1u)); }
@@ -40,8 +45,10 @@ void adam_update(const DynamicOptimizer& opt, Layer& layer) {
     c.negative_lr = -opt.current_learning_rate;
     c.epsilon = opt.epsilon;
     const ElementwiseKernels& kernels = elementwise();
-    kernels.adam(c, layer.weights.size(), layer.dweights.data.data(), layer.weight_momentums.data.data(),
-                 layer.weight_cache.data.data(), layer.weights.data.data());
+    parallel_chunks(layer.weights.size(), parameters_per_task, [&](size_t first, size_t count) {
+        kernels.adam(c, count, layer.dweights.data.data() + first, layer.weight_momentums.data.data() + first,
+                     layer.weight_cache.data.data() + first, layer.weights.data.data() + first);
+    });
     kernels.adam(c, layer.biases.size(), layer.dbiases.data(), layer.bias_momentums.data(), layer.bias_cache.data(),
                  layer.biases.data());
 }
@@ -64,8 +71,10 @@ void tf_adam_update(const DynamicOptimizer& opt, Layer& layer) {
     c.lr_t = (sqrtf(1.0f - powf(opt.beta_2, t)) * opt.current_learning_rate) / (1.0f - powf(opt.beta_1, t));
     c.epsilon = opt.epsilon;
     const ElementwiseKernels& kernels = elementwise();
-    kernels.tf_adam(c, layer.weights.size(), layer.dweights.data.data(), layer.weight_momentums.data.data(),
-                    layer.weight_cache.data.data(), layer.weights.data.data());
+    parallel_chunks(layer.weights.size(), parameters_per_task, [&](size_t first, size_t count) {
+        kernels.tf_adam(c, count, layer.dweights.data.data() + first, layer.weight_momentums.data.data() + first,
+                        layer.weight_cache.data.data() + first, layer.weights.data.data() + first);
+    });
     kernels.tf_adam(c, layer.biases.size(), layer.dbiases.data(), layer.bias_momentums.data(),
                     layer.bias_cache.data(), layer.biases.data());
 }

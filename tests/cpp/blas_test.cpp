@@ -31,19 +31,23 @@ Matrix counting(size_t rows, size_t cols, float start) {
 }  // namespace
 
 TEST(Matmul, AllTransposeCombinationsMatchReference) {
-    // a is read as 5 x 3 (or its transpose), b as 3 x 4 (or its transpose).
-    struct Case {
-        Transpose ta, tb;
-        size_t a_rows, a_cols, b_rows, b_cols;
+    // c is m x n, the inner size k; the rows of a (m, or k when a is
+    // transposed) are split into blocks: 3290 rows make twenty, the last one
+    // short, in eight groups of two or three.
+    struct Size {
+        size_t m, k, n;
     };
-    for (Case c : {Case{Transpose::no, Transpose::no, 5, 3, 3, 4}, Case{Transpose::yes, Transpose::no, 3, 5, 3, 4},
-                   Case{Transpose::no, Transpose::yes, 5, 3, 4, 3}, Case{Transpose::yes, Transpose::yes, 3, 5, 4, 3}}) {
-        Matrix a = counting(c.a_rows, c.a_cols, 0.5f), b = counting(c.b_rows, c.b_cols, 2.0f);
-        Matrix product = matmul(a, c.ta, b, c.tb);
-        EXPECT_EQ(product, reference_product(a, c.ta == Transpose::yes, b, c.tb == Transpose::yes));
-        EXPECT_EQ(product.rows, 5u);
-        EXPECT_EQ(product.cols, 4u);
-    }
+    for (Size s : {Size{5, 3, 4}, Size{3290, 3, 4}, Size{5, 3290, 4}, Size{3290, 3290, 2}})
+        for (Transpose ta : {Transpose::no, Transpose::yes})
+            for (Transpose tb : {Transpose::no, Transpose::yes}) {
+                bool a_t = ta == Transpose::yes, b_t = tb == Transpose::yes;
+                Matrix a = counting(a_t ? s.k : s.m, a_t ? s.m : s.k, 0.5f);
+                Matrix b = counting(b_t ? s.n : s.k, b_t ? s.k : s.n, 2.0f);
+                Matrix product = matmul(a, ta, b, tb);
+                EXPECT_EQ(product, reference_product(a, a_t, b, b_t)) << s.m << " " << s.k << " " << a_t << b_t;
+                EXPECT_EQ(product.rows, s.m);
+                EXPECT_EQ(product.cols, s.n);
+            }
 }
 
 TEST(Matmul, MismatchNamesBothShapes) {

@@ -101,7 +101,7 @@ std::vector<Result> results(const ElementwiseKernels& k, const Operands& o) {
     run("add_bias_relu_copy", [&](Operands& x) { k.add_bias_relu_copy(x.a.data(), x.b.data(), r, c, x.row.data()); });
     run("relu", [&](Operands& x) { k.relu(x.a.data(), x.b.data(), n); });
     run("relu_gradient", [&](Operands& x) { k.relu_gradient(x.wide.data(), x.stride, x.a.data(), r, c); });
-    run("add_column_sums", [&](Operands& x) { k.add_column_sums(x.a.data(), r, c, x.row.data()); });
+    run("add_column_sums", [&](Operands& x) { k.add_column_sums(x.wide.data(), x.stride, r, c, x.row.data()); });
     run("relu_gradient_column_sums", [&](Operands& x) { k.relu_gradient_column_sums(x.wide.data(), x.stride, x.a.data(), r, c, x.row.data()); });
     if (c > 0) run("softmax", [&](Operands& x) { k.softmax(x.a.data(), x.b.data(), r, c); });
     run("divide", [&](Operands& x) { k.divide(x.a.data(), x.scalar, x.b.data(), n); });
@@ -109,6 +109,7 @@ std::vector<Result> results(const ElementwiseKernels& k, const Operands& o) {
     run("mean_squared_error_gradient", [&](Operands& x) {
         k.mean_squared_error_gradient(x.a.data(), x.column.data(), r, c, float(c), float(r), x.b.data());
     });
+    run("add", [&](Operands& x) { k.add(x.a.data(), x.b.data(), n); });
     run("multiply", [&](Operands& x) { k.multiply(x.a.data(), x.b.data(), x.c.data(), n); });
     run("multiply_rows", [&](Operands& x) { k.multiply_rows(x.a.data(), r, c, x.wide.data(), x.stride); });
     AdamStep adam{0.9f, 0.1f, 0.271f, 0.999f, 0.001f, 0.002997f, -0.001f, 1e-7f};

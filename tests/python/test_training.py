@@ -400,10 +400,14 @@ def test_categorical_model_with_other_output_type_trains_with_nan_accuracy(capfd
         "lr 0.01"]
 
 
+@pytest.mark.parametrize("with_layer", [False, True])
 @pytest.mark.parametrize("bad_class", [4, -1])
-def test_class_index_out_of_range_fails_before_any_line(capfd, bad_class):
+def test_class_index_out_of_range_fails_before_any_line(capfd, bad_class, with_layer):
     model = brenik.create_categorical_model("softmax", "")
-    y = i32([0, 1, bad_class, 2])
+    if with_layer:  # four output columns, as without layers
+        model = brenik.add_categorical_model_layer(model, 4, 4, "dense", "relu")
+    # At an end of the rows: an unchecked index would reach outside the output.
+    y = i32([bad_class, 1, 0, 2] if bad_class < 0 else [0, 1, 2, bad_class])
     expect_panic(brenik.train_categorical_model, model, brenik.create_optimizer("adam", 0.01, 0.0),
                  3, 3, CATEGORICAL_X, y, NO_VALIDATION, i32([]))
     assert printed_lines(capfd) == []

@@ -29,6 +29,7 @@
 #include "model/categorical.hpp"
 #include "model/linear.hpp"
 #include "random.hpp"
+#include "thread_pool.hpp"
 
 namespace {
 
@@ -265,53 +266,67 @@ RunHooks hooks_with(const CheckpointTiming& timing, std::function<void()> at_epo
 
 }  // namespace
 
+// Sample counts of one block, and of twenty blocks in eight groups (the last
+// block short) with four blocks of validation samples: dense stacks train in
+// row blocks, and their products and sums must come out as the per-layer
+// operations' do.
+struct SampleCounts {
+    size_t rows, val_rows;
+};
+const SampleCounts sample_counts[] = {{40, 9}, {3290, 500}};
+
 TEST(TrainingLoop, LinearMatchesThePerLayerOperations) {
-    Matrix x = samples(40, 3, 1), val_x = samples(9, 3, 2);
-    Vector y = regression_targets(x), val_y = regression_targets(val_x);
-    Matrix no_rows;
-    for (const Case& c : linear_cases()) {
-        std::string path = testing::TempDir() + "training_test_model.json";
-        LinearModel model = create_linear_model("linear", path);
-        model.layers = c.layers;
-        DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.01f);
-        const Matrix& vx = c.val_rows ? val_x : no_rows;
-        Vector vy = c.val_rows ? val_y : Vector();
-        Outcome reference = run_captured(path, [&] { reference_train<LinearReference>(model, opt, 6, x, y, vx, vy); });
-        for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
-            Outcome loop = run_captured(path, [&] {
-                train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx),
-                                   strided_view_of(vy), hooks_with(timing));
-            });
-            EXPECT_EQ(loop.failure, reference.failure) << c.name;
-            EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
-            EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
+    for (SampleCounts counts : sample_counts) {
+        Matrix x = samples(counts.rows, 3, 1), val_x = samples(counts.val_rows, 3, 2);
+        Vector y = regression_targets(x), val_y = regression_targets(val_x);
+        Matrix no_rows;
+        for (const Case& c : linear_cases()) {
+            std::string path = testing::TempDir() + "training_test_model.json";
+            LinearModel model = create_linear_model("linear", path);
+            model.layers = c.layers;
+            DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.01f);
+            const Matrix& vx = c.val_rows ? val_x : no_rows;
+            Vector vy = c.val_rows ? val_y : Vector();
+            Outcome reference =
+                run_captured(path, [&] { reference_train<LinearReference>(model, opt, 6, x, y, vx, vy); });
+            for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
+                Outcome loop = run_captured(path, [&] {
+                    train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx),
+                                       strided_view_of(vy), hooks_with(timing));
+                });
+                EXPECT_EQ(loop.failure, reference.failure) << c.name;
+                EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
+                EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
+            }
+            bool trains = std::string(c.name) != "no_layers" && reference.failure.empty();
+            EXPECT_EQ(reference.file.empty(), !trains) << c.name << ": the case should write a file";
         }
-        bool trains = std::string(c.name) != "no_layers" && reference.failure.empty();
-        EXPECT_EQ(reference.file.empty(), !trains) << c.name << ": the case should write a file";
     }
 }
 
 TEST(TrainingLoop, CategoricalMatchesThePerLayerOperations) {
-    Matrix x = samples(40, 3, 3), val_x = samples(9, 3, 4);
-    LabelVector y = class_targets(x, 4), val_y = class_targets(val_x, 4);
-    Matrix no_rows;
-    for (const Case& c : categorical_cases()) {
-        std::string path = testing::TempDir() + "training_test_model.json";
-        CategoricalModel model = create_categorical_model("softmax", path);
-        model.layers = c.layers;
-        DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.0f);
-        const Matrix& vx = c.val_rows ? val_x : no_rows;
-        LabelVector vy = c.val_rows ? val_y : LabelVector();
-        Outcome reference =
-            run_captured(path, [&] { reference_train<CategoricalReference>(model, opt, 6, x, y, vx, vy); });
-        for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
-            Outcome loop = run_captured(path, [&] {
-                train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y),
-                                        strided_view_of(vx), strided_view_of(vy), hooks_with(timing));
-            });
-            EXPECT_EQ(loop.failure, reference.failure) << c.name;
-            EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
-            EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
+    for (SampleCounts counts : sample_counts) {
+        Matrix x = samples(counts.rows, 3, 3), val_x = samples(counts.val_rows, 3, 4);
+        LabelVector y = class_targets(x, 4), val_y = class_targets(val_x, 4);
+        Matrix no_rows;
+        for (const Case& c : categorical_cases()) {
+            std::string path = testing::TempDir() + "training_test_model.json";
+            CategoricalModel model = create_categorical_model("softmax", path);
+            model.layers = c.layers;
+            DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.0f);
+            const Matrix& vx = c.val_rows ? val_x : no_rows;
+            LabelVector vy = c.val_rows ? val_y : LabelVector();
+            Outcome reference =
+                run_captured(path, [&] { reference_train<CategoricalReference>(model, opt, 6, x, y, vx, vy); });
+            for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
+                Outcome loop = run_captured(path, [&] {
+                    train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y),
+                                            strided_view_of(vx), strided_view_of(vy), hooks_with(timing));
+                });
+                EXPECT_EQ(loop.failure, reference.failure) << c.name;
+                EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
+                EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
+            }
         }
     }
 }
@@ -471,3 +486,45 @@ TEST(TrainingLoop, SampleLayoutsGiveTheSameRun) {
     }
 }
 
+
+TEST(TrainingLoop, TheThreadCountChangesNoBit) {
+    // Each run in a forked child, whose pool is sized afresh from
+    // OMP_NUM_THREADS: one thread, then two (on a machine with two cores or
+    // more). Row blocks for the dense stack, the per-layer way (with its
+    // products in blocks) for the model with dropout.
+    Matrix x = samples(3290, 3, 12), val_x = samples(500, 3, 13);
+    LabelVector y = class_targets(x, 4), val_y = class_targets(val_x, 4);
+    std::string path = testing::TempDir() + "training_test_model.json";
+    std::vector<std::vector<Layer>> models = {
+        {layer_of(3, 64, "dense", "relu"), layer_of(64, 32, "dense", "relu"), layer_of(32, 4, "dense", "")},
+        {layer_of(3, 64, "dense", "relu"), layer_of(0, 0, "dropout", "", 0.25f), layer_of(64, 4, "dense", "")},
+    };
+    for (const std::vector<Layer>& layers : models) {
+        CategoricalModel model = create_categorical_model("softmax", path);
+        model.layers = layers;
+        DynamicOptimizer opt = create_optimizer("adam", 0.01f, 0.0f);
+        std::vector<Outcome> outcomes;
+        for (const char* threads : {"1", "2"}) {
+            std::string lines_copy = path + ".lines", file_copy = path + ".copy";
+            pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                ::setenv("OMP_NUM_THREADS", threads, 1);
+                Outcome outcome = run_captured(path, [&] {
+                    train_categorical_model(model, opt, 4, 4, strided_view_of(x), strided_view_of(y),
+                                            strided_view_of(val_x), strided_view_of(val_y), {});
+                });
+                std::ofstream(lines_copy, std::ios::binary) << outcome.lines;
+                std::ofstream(file_copy, std::ios::binary) << outcome.file;
+                ::_exit(threads[0] == '1' && pool_thread_count() != 1 ? 1 : 0);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            outcomes.push_back({read_file(lines_copy), read_file(file_copy), ""});
+        }
+        ASSERT_FALSE(outcomes[0].file.empty());
+        EXPECT_EQ(difference(outcomes[1].lines, outcomes[0].lines), "");
+        EXPECT_EQ(difference(outcomes[1].file, outcomes[0].file), "");
+    }
+}
