@@ -189,7 +189,8 @@ bool remove_leftover(const std::string& name) {
 
 // The file a save writes before it takes the target's place: unnamed
 // (O_TMPFILE) where the file system allows, so that a process killed while
-// writing leaves nothing behind; else the fixed temporary name.
+// writing leaves nothing behind (it is named only for the instant between its
+// link and the rename); else the fixed temporary name.
 struct TempFile {
     int fd = -1;
     std::string name;  // empty while unnamed
