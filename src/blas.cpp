@@ -136,6 +136,25 @@ void add_group_sums(float* c, const float* const* partials, size_t partial_count
 
 namespace {
 
+// What products keep from one to the next on this thread (the sums of the
+// weight gradients' groups, a transposed operand), until the call that made
+// them ends (ProductScratchScope).
+struct ProductScratch {
+    std::vector<Matrix> partials;
+    Matrix transposed_b;
+};
+
+ProductScratch& product_scratch() {
+    thread_local ProductScratch scratch;
+    return scratch;
+}
+
+}  // namespace
+
+void release_product_scratch() { product_scratch() = ProductScratch(); }
+
+namespace {
+
 // The product's sizes as the BLAS takes them, after every check on shapes.
 struct ProductSizes {
     size_t m, n, k;
@@ -166,7 +185,7 @@ void multiply_row_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixV
 // c := a^T · b over the blocks of the samples (a's and b's rows), group by group.
 void multiply_grouped_blocks(Matrix& c, const ProductSizes& p, MatrixView a, MatrixView b) {
     RowBlocks blocks = row_blocks(a.rows);
-    thread_local std::vector<Matrix> partial_storage;  // groups 1 .. groups - 1, kept for the next call
+    std::vector<Matrix>& partial_storage = product_scratch().partials;  // groups 1 .. groups - 1
     partial_storage.resize(std::max(partial_storage.size(), blocks.groups));
     std::vector<float*> sums(blocks.groups, c.data.data());
     for (size_t g = 1; g < blocks.groups; ++g) {
@@ -192,7 +211,7 @@ void multiply(Matrix& c, const ProductSizes& p, MatrixView a, Transpose transpos
         std::fill(c.data.begin(), c.data.end(), 0.0f);
         return;
     }
-    thread_local Matrix transposed_b;
+    Matrix& transposed_b = product_scratch().transposed_b;
     if (transpose_b == Transpose::yes) {
         transpose_into(transposed_b, b);
         b = view_of(transposed_b);

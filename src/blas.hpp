@@ -94,3 +94,14 @@ inline Matrix matmul(const Matrix& a, Transpose transpose_a, const Matrix& b, Tr
     matmul_into(c, a, transpose_a, b, transpose_b);
     return c;
 }
+
+// Products keep scratch storage on their thread from one to the next (every
+// epoch makes the same ones); a training or evaluation call frees it when it
+// ends, so nothing of a large model stays allocated between calls.
+void release_product_scratch();
+struct ProductScratchScope {
+    ProductScratchScope() = default;
+    ProductScratchScope(const ProductScratchScope&) = delete;
+    ProductScratchScope& operator=(const ProductScratchScope&) = delete;
+    ~ProductScratchScope() { release_product_scratch(); }
+};

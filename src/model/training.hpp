@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "array.hpp"
+#include "blas.hpp"
 #include "dyn_layer.hpp"
 #include "layer/layer.hpp"
 #include "loss/regularization.hpp"
@@ -205,6 +206,7 @@ void train_model(typename Kind::Model& model, DynamicOptimizer& opt, uint16_t nu
                  uint16_t print_freq, const StridedView<float>& x,
                  const StridedView<typename Kind::Label>& y, const StridedView<float>& val_x,
                  const StridedView<typename Kind::Label>& val_y, const RunHooks& hooks) {
+    ProductScratchScope product_scratch;
     for (Layer& layer : model.layers) initialize(layer);
     opt.current_learning_rate = opt.learning_rate;
     if (print_freq == 0) throw Panic("attempt to divide by zero");

@@ -167,3 +167,47 @@ def test_repeated_calls_leak_nothing(measurements, call):
     assert entry["fd_growth"] == 0
     if not under_address_sanitizer():
         assert entry["rss_growth"] <= 1 << 20, entry["rss_growth"]
+
+
+# A wide layer's products keep scratch storage from epoch to epoch (the group
+# sums of its weight gradient); the call must free it when it ends.
+LARGE_CALL_SCRIPT = r"""
+import ctypes, numpy as np, brenik
+
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
+                 "uordblks", "fordblks", "keepcost")]
+
+libc = ctypes.CDLL(None)
+libc.mallinfo2.restype = MallInfo2
+
+def allocated():
+    # What is allocated and not freed: resident memory would also count what
+    # the allocator keeps for later after a free.
+    info = libc.mallinfo2()
+    return info.uordblks + info.hblkhd
+
+def train(width, samples):
+    x = np.random.default_rng(0).uniform(-1, 1, (samples, 512)).astype(np.float32)
+    model = brenik.create_linear_model("linear", "")
+    model = brenik.add_linear_model_layer(model, 512, width, "dense", "relu")
+    model = brenik.add_linear_model_layer(model, 0, 0, "dropout", None, 0.1)
+    model = brenik.add_linear_model_layer(model, width, 1, "dense")
+    brenik.train_linear_model(model, brenik.create_optimizer("sgd", 0.01, 0.0), 2, 1000, x,
+                              x[:, 0].copy(), np.zeros((0, 0), np.float32), x[:0, 0].copy())
+
+train(8, 4000)  # the BLAS's own buffers, the thread pool
+before = allocated()
+train(2048, 4000)
+print(allocated() - before)
+"""
+
+
+def test_a_large_training_call_frees_its_storage_when_it_ends():
+    if under_address_sanitizer():
+        pytest.skip("the sanitizer's allocator keeps its own account")
+    result = subprocess.run(**python_child(LARGE_CALL_SCRIPT), timeout=300)
+    assert result.returncode == 0, result.stderr
+    # The weight gradient alone is 4 MB; its group sums would be ten times that.
+    assert int(result.stdout.split()[-1]) < 8 << 20
