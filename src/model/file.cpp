@@ -47,7 +47,7 @@ struct WriteFailed {
 };
 
 // Where the text goes, and how much of it the kernel was asked to start
-// writing out: a save in progress hands the disk its bytes every few
+// writing out: a save in progress hands the disk its bytes every couple of
 // megabytes, so the closing fdatasync finds most of them written already.
 struct FileOutput {
     int fd = -1;
@@ -56,7 +56,7 @@ struct FileOutput {
     uint64_t writeback_from = 0;
 };
 
-constexpr uint64_t writeback_step = uint64_t(8) << 20;
+constexpr uint64_t writeback_step = uint64_t(2) << 20;
 
 void write_all(FileOutput& out, const char* bytes, size_t n) {
     while (n > 0) {

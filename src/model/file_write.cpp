@@ -4,6 +4,7 @@
 #include <charconv>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -150,7 +151,8 @@ char* format_values(char* out, MatrixView m, size_t begin, size_t end) {
 }
 
 struct ChunkText {
-    std::vector<char> text = std::vector<char>(chunk_values * max_value_chars + json_float_max_chars);
+    // Uninitialised: every byte sent is written first.
+    std::unique_ptr<char[]> text{new char[chunk_values * max_value_chars + json_float_max_chars]};
     size_t used = 0;
     bool ready = false;
 };
@@ -193,7 +195,7 @@ private:
         lock.unlock();
         const TextPiece& piece = plan_.pieces[chunk_pieces_[chunk]];
         ChunkText& slot = slots_[chunk % slots_.size()];
-        slot.used = size_t(format_values(slot.text.data(), piece.matrix, piece.begin, piece.end) - slot.text.data());
+        slot.used = size_t(format_values(slot.text.get(), piece.matrix, piece.begin, piece.end) - slot.text.get());
         lock.lock();
         slot.ready = true;
         changed_.notify_all();
@@ -226,7 +228,7 @@ private:
                     format(lock, chunk);
             }
             lock.unlock();
-            sink.flush(slot.text.data(), slot.used);
+            sink.flush(slot.text.get(), slot.used);
             lock.lock();
             slot.ready = false;
             ++next_send_;
