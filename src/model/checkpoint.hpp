@@ -47,10 +47,6 @@ struct Checkpoint {
 // are the samples, which stay with the run (the checkpoint shows them).
 void snapshot_layer(Layer& kept, Layer& live, bool first_layer);
 
-// "brenik: warning: <message>" on standard error, for a save that could not
-// be made while the call was already failing.
-void warn_final_save_failed(const char* message) noexcept;
-
 // The run's starting state: everything an epoch leaves as it is (texts,
 // sizes, factors, keep probabilities, fields no pass writes).
 template <class Model>
@@ -120,8 +116,8 @@ void finish_checkpoint_after_failure(Checkpoint<Model>& checkpoint) noexcept {
     try {
         write_checkpoint(checkpoint);
     } catch (const std::exception& e) {
-        warn_final_save_failed(e.what());
+        warn_save_failed(e.what());
     } catch (...) {
-        warn_final_save_failed("could not write the model file");
+        warn_save_failed("could not write the model file");
     }
 }

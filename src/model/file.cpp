@@ -95,19 +95,23 @@ void write_text(FileOutput& out, const Model& model, const MatrixView* first_lay
 }
 
 // One line on standard error; training goes on with the previous file.
+// The whole line in one write where possible, so that it does not interleave
+// with other lines; a failing standard error is not worth a second failure.
+void write_stderr(const char* text, size_t n) noexcept {
+    while (n > 0) {
+        ssize_t written = ::write(2, text, n);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text += written;
+        n -= size_t(written);
+    }
+}
+
 void warn_write_failed(const std::string& path, int error, bool previous_kept) {
     std::string line = "brenik: warning: could not write model file " + path + ": " +
                        os_error(error) +
                        (previous_kept ? "; the previous file is unchanged\n" : "\n");
-    const char* p = line.data();
-    size_t n = line.size();
-    while (n > 0) {
-        ssize_t written = ::write(2, p, n);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        p += written;
-        n -= size_t(written);
-    }
+    write_stderr(line.data(), line.size());
 }
 
 [[noreturn]] void fail_create(const std::string& path, int error) {
@@ -453,6 +457,12 @@ Model load(const std::string& path, Model (*parse)(std::string_view)) {
 }  // namespace
 
 void check_model_file_creatable(const std::string& path) { check_creatable(path); }
+
+void warn_save_failed(const char* message) noexcept {
+    char line[4096];
+    int n = std::snprintf(line, sizeof line, "brenik: warning: %s\n", message);
+    write_stderr(line, std::min(size_t(n), sizeof line - 1));
+}
 
 bool save_model_file(const LinearModel& model, const std::string& path, const MatrixView* first_layer_inputs) {
     return save(model, path, first_layer_inputs);

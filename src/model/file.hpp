@@ -22,6 +22,10 @@ bool save_model_file(const CategoricalModel& model, const std::string& path,
 // replaced; leaves nothing behind either way.
 void check_model_file_creatable(const std::string& path);
 
+// "brenik: warning: <message>" on standard error, for a save that could not
+// be made while the call was already failing.
+void warn_save_failed(const char* message) noexcept;
+
 // For tests: saves take the way of file systems without unnamed temporary
 // files (a named one beside the target) even where O_TMPFILE works.
 extern bool named_temp_files_only;
