@@ -1,4 +1,7 @@
 #include "format.hpp"
+#include "cpu_level.hpp"
+#include "format/json_float_layout.hpp"
+#include "format/pow10_upper.hpp"
 
 #include <array>
 #include <bit>
@@ -16,31 +19,6 @@ int floor_log10_three_quarters_pow2(int q) {
     return int((int64_t(q) * 661971961083 - 274743187321) >> 41);
 }
 int floor_log2_pow10(int e) { return int((int64_t(e) * 913124641741) >> 38); }
-
-// For i in [-31, 45]: floor(g / 2^63) + 1, where g = floor(10^i 2^-r) + 1 and
-// r = floor_log2_pow10(i) - 125: the upper bits of 10^i, rounded up.
-constexpr uint64_t pow10_upper[77] = {
-    0x40E7599625A1FE7B, 0x51212FFBAF0A7E19, 0x65697BFA9ACD1DA0, 0x7EC3DAF941806507,
-    0x4F3A68DBC8F03F25, 0x63090312BB2C4EEE, 0x7BCB43D769F762A9, 0x4D5F0A66A23A9DAA,
-    0x60B6CD004AC94514, 0x78E480405D7B9659, 0x4B8ED0283A6D3DF8, 0x5E72843249088D76,
-    0x760F253EDB4AB0D3, 0x49C97747490EAE84, 0x5C3BD5191B525A25, 0x734ACA5F6226F0AE,
-    0x480EBE7B9D58566D, 0x5A126E1A84AE6C08, 0x709709A125DA070A, 0x465E6604B7A84466,
-    0x57F5FF85E5925580, 0x6DF37F675EF6EAE0, 0x44B82FA09B5A52CC, 0x55E63B88C230E77F,
-    0x6B5FCA6AF2BD215F, 0x431BDE82D7B634DB, 0x53E2D6238DA3C212, 0x68DB8BAC710CB296,
-    0x4189374BC6A7EF9E, 0x51EB851EB851EB86, 0x6666666666666667, 0x4000000000000001,
-    0x5000000000000001, 0x6400000000000001, 0x7D00000000000001, 0x4E20000000000001,
-    0x61A8000000000001, 0x7A12000000000001, 0x4C4B400000000001, 0x5F5E100000000001,
-    0x7735940000000001, 0x4A817C8000000001, 0x5D21DBA000000001, 0x746A528800000001,
-    0x48C2739500000001, 0x5AF3107A40000001, 0x71AFD498D0000001, 0x470DE4DF82000001,
-    0x58D15E1762800001, 0x6F05B59D3B200001, 0x4563918244F40001, 0x56BC75E2D6310001,
-    0x6C6B935B8BBD4001, 0x43C33C1937564801, 0x54B40B1F852BDA01, 0x69E10DE76676D081,
-    0x422CA8B0A00A4251, 0x52B7D2DCC80CD2E5, 0x6765C793FA10079E, 0x409F9CBC7C4A04C3,
-    0x50C783EB9B5C85F3, 0x64F964E68233A770, 0x7E37BE2022C0914C, 0x4EE2D6D415B85ACF,
-    0x629B8C891B267183, 0x7B426FAB61F00DE4, 0x4D0985CB1D3608AF, 0x604BE73DE4838ADA,
-    0x785EE10D5DA46D91, 0x4B3B4CA85A86C47B, 0x5E0A1FD271287599, 0x758CA7C70D7292FF,
-    0x4977E8DC68679BE0, 0x5BD5E313828182D7, 0x72CB5BD86321E38D, 0x47BF19673DF52E38,
-    0x59AEDFC10D7279C6,
-};
 
 // The product's upper bits with a sticky bit for the rest: (g cp) / 2^95, rounded to odd.
 uint32_t round_to_odd(uint64_t g, uint64_t cp) {
@@ -210,10 +188,6 @@ uint64_t eight_ascii_digits(uint32_t v) {
     return (a_c_e_g | (b_d_f_h << 8)) + 0x3030303030303030ull;
 }
 
-static_assert(std::endian::native == std::endian::little, "digit words are stored low byte first");
-
-void store8(char* out, uint64_t word) { std::memcpy(out, &word, 8); }
-
 }  // namespace
 
 // The digits are built in registers and stored in whole words, then the end
@@ -258,49 +232,41 @@ char* write_json_float(char* out, float value) {
     const char first = char('0' + nine / 100000000);
     const uint64_t rest = eight_ascii_digits(nine % 100000000);
     const int n = 9 - std::countl_zero(rest - 0x3030303030303030ull) / 8;
-    const int e = kk - n;
-    if (e >= 0 && kk <= 13) {  // 100.0: the padding supplies the first zeros
-        out[0] = first;
-        store8(out + 1, rest);
-        store8(out + 9, 0x3030303030303030ull);
-        std::memcpy(out + kk, ".0", 2);
-        return out + kk + 2;
+    return write_json_float_layout(out, first, rest, n, kk);
+}
+
+namespace {
+
+char* plain_json_float_list(char* out, const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        *out++ = ',';
+        out = write_json_float(out, values[i]);
     }
-    if (0 < kk && kk <= 13) {  // 12.5; here kk < n <= 9
-        const uint64_t head = uint64_t(uint8_t(first)) | (rest << 8);  // digits 0..7
-        const uint64_t tail =
-            (kk < 8 ? head >> (8 * kk) : 0) | ((rest >> 56) << (8 * (8 - kk)));
-        store8(out, head);
-        out[kk] = '.';
-        store8(out + kk + 1, tail);
-        return out + n + 1;
-    }
-    if (-6 < kk && kk <= 0) {  // 0.001
-        store8(out, 0x3030303030302E30ull);  // "0.000000"
-        out[2 - kk] = first;
-        store8(out + 3 - kk, rest);
-        return out + 2 - kk + n;
-    }
-    out[0] = first;  // 1.5e20
-    int length = 1;
-    if (n > 1) {
-        out[1] = '.';
-        store8(out + 2, rest);
-        length = n + 1;
-    }
-    out += length;
-    *out++ = 'e';
-    int x = kk - 1;
-    if (x < 0) {
-        *out++ = '-';
-        x = -x;
-    }
-    if (x >= 10) {
-        std::memcpy(out, &two_digits[size_t(2 * x)], 2);
-        return out + 2;
-    }
-    *out++ = char('0' + x);
     return out;
+}
+
+}  // namespace
+
+#if defined(__x86_64__)
+namespace format_x86_64_v4 {
+char* write_json_float_list(char* out, const float* values, size_t count);
+}
+#endif
+
+JsonFloatListWriters supported_json_float_list_writers() {
+    JsonFloatListWriters supported{{plain_json_float_list, nullptr}, 1};
+#if defined(__x86_64__)
+    if (runs_x86_64_v4()) supported.writers[supported.count++] = format_x86_64_v4::write_json_float_list;
+#endif
+    return supported;
+}
+
+char* write_json_float_list(char* out, const float* values, size_t count) {
+    static const JsonFloatListWriter widest = [] {
+        const JsonFloatListWriters supported = supported_json_float_list_writers();
+        return supported.writers[supported.count - 1];
+    }();
+    return widest(out, values, count);
 }
 
 void append_json_float(std::string& out, float value) {

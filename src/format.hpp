@@ -1,6 +1,7 @@
 #pragma once
 // Number texts shared by the model file and the printed lines.
 
+#include <cstddef>
 #include <string>
 
 // The shortest digit string that reads back as the same float: value =
@@ -22,6 +23,21 @@ void append_json_float(std::string& out, float value);
 // bytes; returns the end. The file writer uses it to avoid a string per number.
 constexpr int json_float_max_chars = 32;
 char* write_json_float(char* out, float value);
+
+// The same for a run of values, each after a comma (",1.0,-2.5"), into room
+// for count * json_float_list_chars + json_float_max_chars bytes; returns the
+// end. Uses the widest instructions the CPU has; the bytes never depend on it.
+constexpr int json_float_list_chars = 18;  // "-0.00000123456789" and its comma
+char* write_json_float_list(char* out, const float* values, size_t count);
+
+// Every list writer this CPU can run, the plain one first and the one
+// write_json_float_list uses last, so tests can hold them to the same bytes.
+using JsonFloatListWriter = char* (*)(char* out, const float* values, size_t count);
+struct JsonFloatListWriters {
+    JsonFloatListWriter writers[2];
+    int count;
+};
+JsonFloatListWriters supported_json_float_list_writers();
 
 // Exact binary value rounded to `decimals` places, ties to even: 0.0625 -> "0.062".
 // NaN -> "NaN", infinities -> "inf", "-inf".

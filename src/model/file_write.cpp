@@ -72,20 +72,19 @@ void put_string(JsonSink& sink, const std::string& text) {
 }
 
 // The hot loop of a model file: inputs and masks hold one float per sample
-// and column. Each number is formatted straight into the buffer, whose
-// position stays in a register between flushes. `first` says whether
-// values[0] opens the array (no comma before it).
+// and column. The values go into the buffer a block at a time. `first` says
+// whether values[0] opens the array (no comma before it).
 void put_float_run(JsonSink& sink, const float* values, size_t count, bool first) {
-    size_t i = 0;
-    while (i < count) {
-        char* out = reserve(sink, json_float_max_chars + 1);
-        const char* limit = sink.buffer.data() + sink.buffer.size() - (json_float_max_chars + 1);
-        for (; i < count && out <= limit; ++i) {
-            *out = ',';
-            out += i > 0 || !first;
-            out = write_json_float(out, values[i]);
-        }
-        commit(sink, out);
+    constexpr size_t block = 4096;
+    if (first && count > 0) {
+        put_float(sink, values[0]);
+        ++values;
+        --count;
+    }
+    for (size_t i = 0; i < count; i += block) {
+        const size_t n = std::min(block, count - i);
+        char* out = reserve(sink, n * json_float_list_chars + json_float_max_chars);
+        commit(sink, write_json_float_list(out, values + i, n));
     }
 }
 
@@ -103,10 +102,10 @@ void put_floats(JsonSink& sink, const float* values, size_t count) {
 // (at most a window of them ahead of the one being sent) while the caller's
 // thread sends the pieces in order, so the bytes are those of one thread.
 
-// A formatted value is at most 17 bytes ("-0.00000123456789"), 18 with its comma.
-constexpr size_t max_value_chars = 18;
-// About 1 MB of text per chunk, a few chunks in memory at a time.
-constexpr size_t chunk_values = size_t(1) << 16;
+// About 300 KB of text per chunk, a few chunks in memory at a time: small
+// enough that the buffers cost few page faults, large enough that handing
+// chunks over costs little.
+constexpr size_t chunk_values = size_t(1) << 14;
 // Smaller matrices are formatted while planning.
 constexpr size_t min_chunked_values = size_t(1) << 14;
 
@@ -136,23 +135,24 @@ void add_bytes(TextPlan& plan, const char* bytes, size_t n) {
 // Values [begin, end) of m as the one-thread loop writes them: a comma before
 // every value but the matrix's first. Returns the end of the text.
 char* format_values(char* out, MatrixView m, size_t begin, size_t end) {
-    size_t i = begin / m.cols;
-    size_t j = begin % m.cols;
-    for (size_t k = begin; k < end; ++i, j = 0) {
-        const float* row = m.data + i * m.row_stride;
-        size_t row_end = std::min(m.cols, j + (end - k));
-        for (; j < row_end; ++j, ++k) {
-            *out = ',';
-            out += k != 0;
-            out = write_json_float(out, row[j]);
-        }
+    if (begin == 0) {
+        out = write_json_float(out, m.data[0]);
+        ++begin;
+    }
+    if (m.row_stride == m.cols) return write_json_float_list(out, m.data + begin, end - begin);
+    for (size_t k = begin; k < end;) {
+        const size_t i = k / m.cols;
+        const size_t j = k % m.cols;
+        const size_t n = std::min(m.cols - j, end - k);
+        out = write_json_float_list(out, m.data + i * m.row_stride + j, n);
+        k += n;
     }
     return out;
 }
 
 struct ChunkText {
     // Uninitialised: every byte sent is written first.
-    std::unique_ptr<char[]> text{new char[chunk_values * max_value_chars + json_float_max_chars]};
+    std::unique_ptr<char[]> text{new char[chunk_values * json_float_list_chars + json_float_max_chars]};
     size_t used = 0;
     bool ready = false;
 };
@@ -269,7 +269,10 @@ void put_matrix(JsonSink& sink, MatrixView m) {
         for (size_t begin = 0; begin < count; begin += chunk_values)
             sink.plan->pieces.push_back({{}, m, begin, std::min(count, begin + chunk_values)});
     } else if (m.cols > 0) {  // a view of no columns may have no storage to point into
-        for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
+        if (m.row_stride == m.cols)
+            put_float_run(sink, m.data, count, true);
+        else
+            for (size_t i = 0; i < m.rows; ++i) put_float_run(sink, m.data + i * m.row_stride, m.cols, i == 0);
     }
     put(sink, "]}");
 }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -117,3 +120,35 @@ TEST(Format, WriteJsonFloatStaysWithinItsBound) {
 }
 
 }  // namespace
+
+// Each list writer against write_json_float value by value: every exponent
+// with random significands, the special values, both signs, and run lengths
+// that end inside and outside a vector's width.
+TEST(Format, EveryFloatListWriterGivesTheOneValueBytes) {
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, -1.0f, 100.0f, 8388607.0f, 16777216.0f, 1e9f, 7.038531e-26f,
+                                 nan_f, -inf_f, inf_f, std::numeric_limits<float>::denorm_min(),
+                                 std::numeric_limits<float>::min(), std::numeric_limits<float>::max(), 1e-7f, 0.001f};
+    uint32_t state = 12345;
+    for (uint32_t exponent = 0; exponent < 256; ++exponent)
+        for (int i = 0; i < 40; ++i) {
+            state = state * 1664525u + 1013904223u;
+            uint32_t significand = i == 0 ? 0 : state >> 9;
+            uint32_t bits = (state & 0x80000000u) | (exponent << 23) | significand;
+            float value;
+            std::memcpy(&value, &bits, sizeof value);
+            values.push_back(value);
+        }
+    const JsonFloatListWriters supported = supported_json_float_list_writers();
+    std::vector<char> text(values.size() * json_float_list_chars + json_float_max_chars);
+    for (size_t count : {values.size(), size_t(7), size_t(9), size_t(0)}) {
+        std::string expected;
+        for (size_t i = 0; i < count; ++i) {
+            expected += ',';
+            append_json_float(expected, values[i]);
+        }
+        for (int w = 0; w < supported.count; ++w) {
+            char* end = supported.writers[w](text.data(), values.data(), count);
+            EXPECT_EQ(std::string(text.data(), end), expected) << "writer " << w << ", " << count << " values";
+        }
+    }
+}
