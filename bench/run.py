@@ -438,6 +438,11 @@ def run_training(quick, names, runner_names):
             if name in ("brenik", "brenik+1", "no file"):
                 gflops = epoch_flop(w) / med / 1e9
                 note += f", {gflops:.0f} GFLOP/s ({gflops / peak * 100:.0f}% of peak)"
+            if name == "no file":
+                # Each repetition ran both calls moments apart: their ratio is
+                # steadier than the ratio of two medians on a noisy machine.
+                paired = statistics.median(a / b for a, b in zip(times["brenik"], times["no file"]))
+                note += f"; with the file / without: {paired:.2f} (median of the paired runs)"
             print(f"{w.describe():44} {name:10} {fmt_time(med):>14} {spread(times[name]):>7} "
                   f"{med / base:8.2f}x{note}")
         print(f"{w.describe():44} {'peak':10} {peak:9.0f} GFLOP/s {spread(peaks):>7}           "
