@@ -1,4 +1,4 @@
-// Checks every finite float, about ten minutes on one core:
+// Checks every float, about eighteen minutes on one core:
 //  - shortest_decimal gives the digits and exponent of std::to_chars' shortest
 //    scientific form;
 //  - the model file's form reads back bit for bit the way the reader takes
