@@ -10,6 +10,7 @@
 // disk, renamed over the target.
 // The file stays at PATH so other readers can be timed on the same numbers.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +18,10 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 #include "model/file.hpp"
+#include "model/file_output.hpp"
 #include "model/file_json.hpp"
 
 namespace {
@@ -80,11 +83,19 @@ int main(int argc, char** argv) {
             best = std::min(best, seconds_since(start));
         }
     }
-    for (int i = 0; i < repeats; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        save_model_file(model, path);
-        best_save = std::min(best_save, seconds_since(start));
-    }
+    // Saves around the page cache (the default for large texts) and through
+    // it, alternately, so that both meet the same state of the machine.
+    std::vector<double> saves[2];
+    for (int i = 0; i < repeats; ++i)
+        for (bool direct : {true, false}) {
+            direct_output = direct;
+            auto start = std::chrono::steady_clock::now();
+            save_model_file(model, path);
+            saves[direct ? 0 : 1].push_back(seconds_since(start));
+        }
+    direct_output = true;
+    for (auto& times : saves) std::sort(times.begin(), times.end());
+    best_save = saves[0].front();
     for (int i = 0; i < repeats; ++i) {
         auto start = std::chrono::steady_clock::now();
         LinearModel back = load_linear_model_file(path);
@@ -99,6 +110,9 @@ int main(int argc, char** argv) {
     std::printf("threads=%zu\nparallel_text_seconds=%.4f\nparallel_text_mb_s=%.1f\n", threads,
                 best_parallel_text, double(text_bytes) / 1e6 / best_parallel_text);
     std::printf("save_seconds=%.4f\nsave_mb_s=%.1f\n", best_save, mb / best_save);
+    std::printf("save_median_mb_s=%.1f\n", mb / saves[0][saves[0].size() / 2]);
+    std::printf("cached_save_mb_s=%.1f\ncached_save_median_mb_s=%.1f\n", mb / saves[1].front(),
+                mb / saves[1][saves[1].size() / 2]);
     std::printf("load_seconds=%.4f\nload_mb_s=%.1f\n", best_load, mb / best_load);
     return 0;
 }

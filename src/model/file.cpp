@@ -23,6 +23,7 @@
 
 #include "array.hpp"
 #include "model/file_json.hpp"
+#include "model/file_output.hpp"
 #include "panic.hpp"
 
 bool named_temp_files_only = false;
@@ -41,43 +42,6 @@ void refuse_nul(const std::string& path) {
 
 // ---- saving -------------------------------------------------------------------
 
-// A failed write(2), fdatasync(2), link or close(2) after the file was created.
-struct WriteFailed {
-    int error;
-};
-
-// Where the text goes, and how much of it the kernel was asked to start
-// writing out: a save in progress hands the disk its bytes every couple of
-// megabytes, so the closing fdatasync finds most of them written already.
-struct FileOutput {
-    int fd = -1;
-    bool regular = true;       // devices and pipes have no writeback to start
-    uint64_t written = 0;
-    uint64_t writeback_from = 0;
-};
-
-constexpr uint64_t writeback_step = uint64_t(2) << 20;
-
-void write_all(FileOutput& out, const char* bytes, size_t n) {
-    while (n > 0) {
-        ssize_t written = ::write(out.fd, bytes, std::min(n, size_t(1) << 30));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw WriteFailed{errno};
-        }
-        if (written == 0) throw WriteFailed{EIO};
-        bytes += written;
-        n -= size_t(written);
-        out.written += uint64_t(written);
-    }
-    if (out.regular && out.written - out.writeback_from >= writeback_step) {
-        // Only a request: errors of the writeback itself come back from fdatasync.
-        ::sync_file_range(out.fd, off64_t(out.writeback_from), off64_t(out.written - out.writeback_from),
-                          SYNC_FILE_RANGE_WRITE);
-        out.writeback_from = out.written;
-    }
-}
-
 // The cores this process may run on: the text is formatted on all of them.
 size_t usable_cores() {
     cpu_set_t set;
@@ -90,8 +54,9 @@ template <class Model>
 void write_text(FileOutput& out, const Model& model, const MatrixView* first_layer_inputs) {
     JsonSink sink;
     sink.format_threads = usable_cores();
-    sink.flush = [&out](const char* bytes, size_t n) { write_all(out, bytes, n); };
+    sink.flush = [&out](const char* bytes, size_t n) { write_output(out, bytes, n); };
     write_model_json(sink, model, first_layer_inputs);
+    finish_output(out);
 }
 
 // One line on standard error; training goes on with the previous file.

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "model/file_json.hpp"
+#include "model/file_output.hpp"
 #include "panic.hpp"
 
 namespace {
@@ -633,7 +634,17 @@ LinearModel large_model() {
     return model;
 }
 
-TEST(ModelFile, FailedWriteKeepsThePreviousFile) {
+// Writes with a direct block size of GetParam() bytes (the default is far
+// above the texts here; 4096 sends them through the writer thread).
+class DirectBlocks : public testing::TestWithParam<size_t> {
+protected:
+    void SetUp() override { direct_output_block_bytes = GetParam(); }
+    void TearDown() override { direct_output_block_bytes = default_block_bytes; }
+    const size_t default_block_bytes = direct_output_block_bytes;
+};
+INSTANTIATE_TEST_SUITE_P(ModelFile, DirectBlocks, testing::Values(size_t(1) << 20, size_t(4096), size_t(3 * 4096)));
+
+TEST_P(DirectBlocks, FailedWriteKeepsThePreviousFile) {
     TempDir dir;
     std::string path = dir.file("m.json");
     LinearModel good = full_linear_model();
@@ -866,6 +877,25 @@ TEST(ModelFile, ThreadsFormatLargeMatricesIntoTheSameBytes) {
         // A failing write ends the text with the error, the threads stopped.
         EXPECT_THROW(text_with(threads, one_thread.size() / 2), std::runtime_error);
     }
+}
+
+// Around the page cache or through it, whole blocks or a partial last one:
+// the file holds the text.
+TEST_P(DirectBlocks, SavedFileHoldsTheTextWhicheverWayItIsWritten) {
+    TempDir dir;
+    BitSource bits{5};
+    LinearModel model = full_linear_model();
+    for (size_t rows : {0, 1, 40, 333}) {
+        model.layers[0].activation_inputs = random_matrix(bits, rows, 61);
+        const std::string text = model_json(model);
+        for (bool direct : {true, false}) {
+            direct_output = direct;
+            save_model_file(model, dir.file("m.json"));
+            direct_output = true;
+            EXPECT_TRUE(read_text(dir.file("m.json")) == text) << rows << " rows, direct " << direct;
+        }
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"m.json"}));
 }
 
 // ---- loading ----------------------------------------------------------------------------
