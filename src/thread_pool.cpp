@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "condition_wait.hpp"
+
 // --- Sizing ------------------------------------------------------------------
 
 namespace {
@@ -256,7 +258,7 @@ std::shared_ptr<Job> next_job(ThreadPool& pool, uint64_t& seen) {
     std::unique_lock<std::mutex> lock(pool.mutex);
     if (!changed() && !pool.stopping) {
         ++pool.sleepers;
-        pool.wake.wait(lock, [&] { return changed() || pool.stopping; });
+        condition_wait(pool.wake, lock, [&] { return changed() || pool.stopping; });
         --pool.sleepers;
     }
     if (pool.stopping) return nullptr;
@@ -315,7 +317,7 @@ void run_tasks(ThreadPool& pool, size_t task_count, const std::function<void(siz
     work_on(*job);
     if (!spin_until([&] { return job->unfinished.load(std::memory_order_acquire) == 0; }, pool.spin)) {
         std::unique_lock<std::mutex> lock(job->done_mutex);
-        job->done.wait(lock, [&] { return job->finished; });
+        condition_wait(job->done, lock, [&] { return job->finished; });
     }
     if (job->failure) std::rethrow_exception(job->failure);
 }

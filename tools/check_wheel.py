@@ -64,11 +64,18 @@ def problems_of(root):
     return problems
 
 
+# The lowest policy a Debian 12 build reaches: its glibc 2.33 stat family and
+# 2.34 pthread_once; anything newer shuts out machines for no reason.
+OLDEST_GLIBC = "manylinux_2_34"
+
+
 def main(wheel):
     with tempfile.TemporaryDirectory() as tmp:
         with zipfile.ZipFile(wheel) as archive:
             archive.extractall(tmp)
         problems = problems_of(pathlib.Path(tmp))
+    if f"-{OLDEST_GLIBC}_" not in pathlib.Path(wheel).name:
+        problems.append(f"the wheel is not tagged {OLDEST_GLIBC}")
     for problem in problems:
         print(f"{wheel}: {problem}", file=sys.stderr)
     return 1 if problems else 0

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "condition_wait.hpp"
+
 size_t direct_output_block_bytes = size_t(1) << 20;
 bool direct_output = true;
 
@@ -75,7 +77,7 @@ struct DirectWriter {
     void write_blocks() {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return stopping || (done < handed && error == 0); });
+            condition_wait(changed, lock, [&] { return stopping || (done < handed && error == 0); });
             if (stopping) return;
             const char* block = staging + (done % staged_blocks) * block_bytes;
             lock.unlock();
@@ -157,7 +159,7 @@ void hand_over_block(FileOutput& out) {
     std::unique_lock<std::mutex> lock(w.mutex);
     ++w.handed;
     w.changed.notify_all();
-    w.changed.wait(lock, [&] { return w.error != 0 || w.handed - w.done < staged_blocks; });
+    condition_wait(w.changed, lock, [&] { return w.error != 0 || w.handed - w.done < staged_blocks; });
     if (w.error != 0) throw WriteFailed{w.error};
     out.staged = 0;
 }
@@ -205,7 +207,7 @@ void finish_output(FileOutput& out) {
         DirectWriter& w = *out.direct;
         {
             std::unique_lock<std::mutex> lock(w.mutex);
-            w.changed.wait(lock, [&] { return w.error != 0 || w.done == w.handed; });
+            condition_wait(w.changed, lock, [&] { return w.error != 0 || w.done == w.handed; });
             if (w.error != 0) throw WriteFailed{w.error};
         }
         w.stop();

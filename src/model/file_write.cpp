@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "format.hpp"
+#include "condition_wait.hpp"
 #include "model/file_json.hpp"
 #include "panic.hpp"
 
@@ -206,7 +207,7 @@ private:
         while (next_claim_ < none()) {
             size_t chunk = claim();
             if (chunk == none())
-                changed_.wait(lock);
+                condition_wait(changed_, lock);
             else
                 format(lock, chunk);
         }
@@ -223,7 +224,7 @@ private:
             while (!slot.ready) {
                 size_t chunk = claim();
                 if (chunk == none())
-                    changed_.wait(lock);
+                    condition_wait(changed_, lock);
                 else
                     format(lock, chunk);
             }
