@@ -270,6 +270,23 @@ RunHooks hooks_with(const CheckpointTiming& timing, std::function<void()> at_epo
 // block short) with four blocks of validation samples: dense stacks train in
 // row blocks, and their products and sums must come out as the per-layer
 // operations' do.
+// Six epochs of the reference loop, then of the loop (through `train`, given
+// the run's hooks) with and without lag: the same failure, lines and file.
+// Returns the reference's outcome.
+template <class Reference, class Model, class Targets, class Train>
+Outcome expect_loop_matches_reference(const char* name, const std::string& path, Model& model,
+                                      DynamicOptimizer& opt, const Matrix& x, const Targets& y, const Matrix& vx,
+                                      const Targets& vy, Train train) {
+    Outcome reference = run_captured(path, [&] { reference_train<Reference>(model, opt, 6, x, y, vx, vy); });
+    for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
+        Outcome loop = run_captured(path, [&] { train(hooks_with(timing)); });
+        EXPECT_EQ(loop.failure, reference.failure) << name;
+        EXPECT_EQ(difference(loop.lines, reference.lines), "") << name;
+        EXPECT_EQ(difference(loop.file, reference.file), "") << name << " lag " << timing.min_lag_seconds;
+    }
+    return reference;
+}
+
 struct SampleCounts {
     size_t rows, val_rows;
 };
@@ -287,17 +304,11 @@ TEST(TrainingLoop, LinearMatchesThePerLayerOperations) {
             DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.01f);
             const Matrix& vx = c.val_rows ? val_x : no_rows;
             Vector vy = c.val_rows ? val_y : Vector();
-            Outcome reference =
-                run_captured(path, [&] { reference_train<LinearReference>(model, opt, 6, x, y, vx, vy); });
-            for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
-                Outcome loop = run_captured(path, [&] {
+            Outcome reference = expect_loop_matches_reference<LinearReference>(
+                c.name, path, model, opt, x, y, vx, vy, [&](const RunHooks& hooks) {
                     train_linear_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y), strided_view_of(vx),
-                                       strided_view_of(vy), hooks_with(timing));
+                                       strided_view_of(vy), hooks);
                 });
-                EXPECT_EQ(loop.failure, reference.failure) << c.name;
-                EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
-                EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
-            }
             bool trains = std::string(c.name) != "no_layers" && reference.failure.empty();
             EXPECT_EQ(reference.file.empty(), !trains) << c.name << ": the case should write a file";
         }
@@ -316,17 +327,11 @@ TEST(TrainingLoop, CategoricalMatchesThePerLayerOperations) {
             DynamicOptimizer opt = create_optimizer(c.opt_type, 0.05f, 0.0f);
             const Matrix& vx = c.val_rows ? val_x : no_rows;
             LabelVector vy = c.val_rows ? val_y : LabelVector();
-            Outcome reference =
-                run_captured(path, [&] { reference_train<CategoricalReference>(model, opt, 6, x, y, vx, vy); });
-            for (const CheckpointTiming& timing : {every_improvement, coalesced}) {
-                Outcome loop = run_captured(path, [&] {
+            expect_loop_matches_reference<CategoricalReference>(
+                c.name, path, model, opt, x, y, vx, vy, [&](const RunHooks& hooks) {
                     train_categorical_model(model, opt, 6, 6, strided_view_of(x), strided_view_of(y),
-                                            strided_view_of(vx), strided_view_of(vy), hooks_with(timing));
+                                            strided_view_of(vx), strided_view_of(vy), hooks);
                 });
-                EXPECT_EQ(loop.failure, reference.failure) << c.name;
-                EXPECT_EQ(difference(loop.lines, reference.lines), "") << c.name;
-                EXPECT_EQ(difference(loop.file, reference.file), "") << c.name << " lag " << timing.min_lag_seconds;
-            }
         }
     }
 }
