@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "format.hpp"
 #include "format/json_float_layout.hpp"

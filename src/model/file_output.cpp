@@ -133,8 +133,7 @@ namespace {
 
 // The first full block decides: direct writes from here on, or the page cache.
 bool start_direct(FileOutput& out) {
-    if (out.direct_refused || !direct_output) return false;
-    if (!set_direct(out.fd, true)) {
+    if (!direct_output || !set_direct(out.fd, true)) {
         out.direct_refused = true;
         return false;
     }
@@ -169,9 +168,10 @@ char* current_block(FileOutput& out) {
     return out.staging.get() + (block % staged_blocks) * direct_output_block_bytes;
 }
 
-// A full staged block with no direct writer: the page cache takes it.
+// A full staged block goes to the writer thread, or to the page cache when
+// the file takes no direct writes.
 void block_full(FileOutput& out) {
-    if (out.direct || start_direct(out)) {
+    if (out.direct || (!out.direct_refused && start_direct(out))) {
         hand_over_block(out);
         return;
     }
@@ -182,7 +182,7 @@ void block_full(FileOutput& out) {
 }  // namespace
 
 void write_output(FileOutput& out, const char* bytes, size_t n) {
-    if (!out.regular || (out.direct_refused && !out.direct && out.staged == 0)) {
+    if (!out.regular || (out.direct_refused && out.staged == 0)) {  // nothing staged to go first
         write_buffered(out, bytes, n);
         return;
     }
