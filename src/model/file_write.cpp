@@ -9,8 +9,8 @@
 #include <system_error>
 #include <thread>
 
-#include "format.hpp"
 #include "condition_wait.hpp"
+#include "format.hpp"
 #include "model/file_json.hpp"
 #include "panic.hpp"
 
